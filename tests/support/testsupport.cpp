@@ -1,0 +1,199 @@
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QPointer>
+#include <QProcess>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTest>
+#include <QWidget>
+
+#include <cstring>
+
+namespace TestSupport {
+
+ToolResult runTool(const QString &program, const QStringList &args, int timeoutMs)
+{
+    ToolResult result;
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(10000))
+        return result;
+    result.started = true;
+    process.closeWriteChannel();
+    // Read as we go: a large output would otherwise fill the pipe and stall the tool.
+    QElapsedTimer clock;
+    clock.start();
+    while (process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(100);
+        result.out += process.readAllStandardOutput();
+        result.err += process.readAllStandardError();
+        if (clock.elapsed() > timeoutMs) {
+            process.kill();
+            process.waitForFinished();
+            result.exitCode = -1;
+            return result;
+        }
+    }
+    result.out += process.readAllStandardOutput();
+    result.err += process.readAllStandardError();
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return result;
+}
+
+bool haveTool(const QString &program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+bool makeWithFfmpeg(const QString &path, const QStringList &args, QString *error)
+{
+    QStringList all{"-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
+    all += args;
+    all << path;
+    const ToolResult r = runTool("ffmpeg", all);
+    if (!r.ok() && error)
+        *error = QString::fromLocal8Bit(r.err);
+    return r.ok() && QFileInfo(path).isFile();
+}
+
+bool makeSine(const QString &path, int rate, int channels, double seconds, double freq,
+              const QStringList &extraArgs)
+{
+    QStringList args;
+    QString filter;
+    for (int c = 0; c < channels; ++c) {
+        args << "-f" << "lavfi" << "-i"
+             << QString("sine=frequency=%1:sample_rate=%2:duration=%3")
+                    .arg(freq * (c + 1)).arg(rate).arg(seconds, 0, 'f', 6);
+        filter += QString("[%1:a]").arg(c);
+    }
+    // sine's amplitude is 1/8; keep it well inside full scale but clearly non-zero.
+    filter += QString("amerge=inputs=%1,volume=4[out]").arg(channels);
+    if (channels == 1)
+        filter = "[0:a]volume=4[out]";
+    args << "-filter_complex" << filter << "-map" << "[out]";
+    args += extraArgs;
+    return makeWithFfmpeg(path, args);
+}
+
+bool haveEncoder(const QString &encoder)
+{
+    const ToolResult r = runTool("ffmpeg", {"-hide_banner", "-encoders"});
+    return r.ok() && r.out.contains(" " + encoder.toUtf8() + " ");
+}
+
+QVector<float> decodeToFloats(const QString &path, int *channels, int rate)
+{
+    const ToolResult probe = runTool("ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                                 "stream=channels", "-of", "csv=p=0", path});
+    const int nch = probe.ok() ? probe.out.trimmed().toInt() : 0;
+    if (channels)
+        *channels = nch;
+    QStringList args{"-hide_banner", "-loglevel", "error", "-nostdin", "-i", path, "-map", "0:a:0"};
+    if (rate > 0)
+        args << "-ar" << QString::number(rate);
+    args << "-f" << "f32le" << "-acodec" << "pcm_f32le" << "-";
+    const ToolResult r = runTool("ffmpeg", args);
+    QVector<float> samples;
+    if (!r.ok())
+        return samples;
+    samples.resize(r.out.size() / int(sizeof(float)));
+    std::memcpy(samples.data(), r.out.constData(), size_t(samples.size()) * sizeof(float));
+    return samples;
+}
+
+QVector<qint32> readFlacWithFlacTool(const QString &path)
+{
+    const FlacInfo info = metaflacInfo(path);
+    const ToolResult r = runTool("flac", {"-d", "-s", "-c", "--force-raw-format", "--endian=little",
+                                          "--sign=signed", path});
+    QVector<qint32> samples;
+    if (!r.ok() || info.bitsPerSample <= 0)
+        return samples;
+    const int bytes = (info.bitsPerSample + 7) / 8;
+    const int count = r.out.size() / bytes;
+    samples.resize(count);
+    const auto *p = reinterpret_cast<const unsigned char *>(r.out.constData());
+    for (int i = 0; i < count; ++i) {
+        quint32 v = 0;
+        for (int b = 0; b < bytes; ++b)
+            v |= quint32(p[i * bytes + b]) << (8 * b);
+        const int shift = 32 - 8 * bytes;
+        samples[i] = qint32(v << shift) >> shift;
+    }
+    return samples;
+}
+
+bool flacTestPasses(const QString &path, QString *message)
+{
+    const ToolResult r = runTool("flac", {"-t", "-s", "-w", path});
+    if (message)
+        *message = QString::fromLocal8Bit(r.err);
+    return r.ok();
+}
+
+FlacInfo metaflacInfo(const QString &path)
+{
+    FlacInfo info;
+    const ToolResult r = runTool("metaflac", {"--show-sample-rate", "--show-channels", "--show-bps",
+                                              "--show-total-samples", path});
+    if (!r.ok())
+        return info;
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    if (lines.size() != 4)
+        return info;
+    info.sampleRate = lines[0].trimmed().toInt();
+    info.channels = lines[1].trimmed().toInt();
+    info.bitsPerSample = lines[2].trimmed().toInt();
+    info.totalSamples = lines[3].trimmed().toLongLong();
+    return info;
+}
+
+MessageBoxWatcher::MessageBoxWatcher(QObject *parent)
+    : QObject(parent)
+{
+    connect(&m_timer, &QTimer::timeout, this, &MessageBoxWatcher::poll);
+    m_timer.start(10);
+}
+
+void MessageBoxWatcher::poll()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (!box || !box->isVisible() || box->property("nelvoTestSeen").toBool())
+            continue;
+        box->setProperty("nelvoTestSeen", true);
+        ShownBox shown;
+        shown.icon = box->icon();
+        shown.title = box->windowTitle();
+        shown.text = box->text();
+        shown.buttons = box->standardButtons();
+        shown.parentName = box->parentWidget() ? box->parentWidget()->objectName() : QString();
+        boxes.append(shown);
+        if (onShown)
+            onShown(box);
+        QPointer<QMessageBox> guard(box);
+        if (guard) {
+            if (QAbstractButton *ok = guard->button(QMessageBox::Ok))
+                ok->click();
+            else
+                guard->reject();
+        }
+    }
+}
+
+bool waitFor(const std::function<bool()> &pred, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred() && clock.elapsed() < timeoutMs)
+        QTest::qWait(5);
+    return pred();
+}
+
+} // namespace TestSupport
