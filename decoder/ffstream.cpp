@@ -1,19 +1,445 @@
-// Placeholder until the decoder lands.
 #include "decoder/ffstream.h"
-void initFFmpeg() {}
-FFStream::FFStream(const QString &path, int rate) : file(path), sampleRate(rate), sampleStep(1.0 / rate) {}
-FFStream::~FFStream() {}
-bool FFStream::pump(SampleBuffer &) { active = false; return false; }
-int FFStream::appendData(SampleBuffer &, const float *, int frames) { return frames; }
-bool FFStream::flushSwr(SampleBuffer &) { return false; }
-double FFStream::getPos() const { return position; }
-void FFStream::clearFifo() {}
-void FFStream::clearOverrun() {}
-void FFStream::emptySwr() {}
-void FFStream::iseek(double) {}
-void FFStream::seek(double) {}
-void FFStream::rewind() {}
-int FFStream::io_read(void *, unsigned char *, int) { return AVERROR_EOF; }
-int64_t FFStream::io_seek(void *, int64_t, int) { return 0; }
-int64_t FFStream::readf(unsigned char *, int) { return AVERROR_EOF; }
-int64_t FFStream::seekf(long long, int) { return 0; }
+
+#include <QFileInfo>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+constexpr int kSoftReadErrorLimit = 99;
+constexpr double kMicrosecondsPerSecond = 1000000.0;
+
+void printLine(const char *format, const QByteArray &path)
+{
+    std::printf(format, path.constData());
+    std::fflush(stdout);
+}
+
+// Playlists and concat lists name other files or URLs; we read only the file we were given.
+int refuseNestedOpen(AVFormatContext *, AVIOContext **, const char *, int, AVDictionary **)
+{
+    return AVERROR(EPERM);
+}
+
+bool usableTag(const AVDictionaryEntry *entry)
+{
+    return entry && entry->value && entry->value[0] != '\0'
+        && !QString::fromUtf8(entry->value).trimmed().isEmpty();
+}
+
+QString displayName(AVDictionary *metadata, const QString &path)
+{
+    const AVDictionaryEntry *artist = av_dict_get(metadata, "artist", nullptr, 0);
+    const AVDictionaryEntry *title = av_dict_get(metadata, "title", nullptr, 0);
+    QString name;
+    if (usableTag(artist))
+        name = QString::fromUtf8(artist->value);
+    if (!name.isEmpty())
+        name += QStringLiteral(" - ");
+    if (usableTag(title)) {
+        name += QString::fromUtf8(title->value);
+    } else {
+        const QString base = QFileInfo(path).completeBaseName().replace('_', ' ').trimmed();
+        name += base.left(1).toUpper() + base.mid(1);
+    }
+    return name.trimmed();
+}
+
+// The decoder's layout when it names its channels; otherwise the container's when it
+// agrees on the count, else FFmpeg's default for the count the decoder delivers.
+void settleChannelLayout(AVCodecContext *context, const AVCodecParameters *parameters)
+{
+    if (context->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
+        return;
+    const int count = context->ch_layout.nb_channels > 0 ? context->ch_layout.nb_channels
+                                                         : parameters->ch_layout.nb_channels;
+    AVChannelLayout layout{};
+    if (parameters->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC
+        && parameters->ch_layout.nb_channels == count)
+        av_channel_layout_copy(&layout, &parameters->ch_layout);
+    else
+        av_channel_layout_default(&layout, count);
+    av_channel_layout_uninit(&context->ch_layout);
+    context->ch_layout = layout;
+}
+
+} // namespace
+
+void initFFmpeg()
+{
+    static bool initialised = false;
+    if (initialised)
+        return;
+    avformat_network_init();
+    initialised = true;
+}
+
+FFStream::FFStream(const QString &path, int rate)
+    : file(path), sampleRate(rate), sampleStep(1.0 / rate)
+{
+    const QByteArray utf8Path = path.toUtf8();
+
+    if (!file.open(QIODevice::ReadOnly)) {
+        printLine("player: couldn't open file %s\n", utf8Path);
+        return;
+    }
+
+    auto *ioBuffer = static_cast<unsigned char *>(av_malloc(kIoBufferSize));
+    if (!ioBuffer)
+        return;
+    ioContext = avio_alloc_context(ioBuffer, kIoBufferSize, 0, this, &FFStream::io_read, nullptr,
+                                   &FFStream::io_seek);
+    if (!ioContext) {
+        av_free(ioBuffer);
+        return;
+    }
+
+    formatContext = avformat_alloc_context();
+    if (formatContext) {
+        formatContext->pb = ioContext;
+        formatContext->flags |= AVFMT_FLAG_CUSTOM_IO;
+        formatContext->io_open = refuseNestedOpen;
+        // Demuxers that open nested inputs with a context of their own inherit this list.
+        av_opt_set(formatContext, "protocol_whitelist", "", 0);
+    }
+    if (!formatContext || avformat_open_input(&formatContext, "", nullptr, nullptr) != 0) {
+        // FFmpeg may have replaced the buffer since we allocated it.
+        av_freep(&ioContext->buffer);
+        avio_context_free(&ioContext);
+        printLine("player: couldn't open avstream %s\n", utf8Path);
+        return;
+    }
+
+    if (avformat_find_stream_info(formatContext, nullptr) < 0) {
+        printLine("player: couldn't find stream information for %s\n", utf8Path);
+        return;
+    }
+    av_dump_format(formatContext, 0, utf8Path.constData(), 0);
+
+    name = displayName(formatContext->metadata, path);
+    duration = formatContext->duration / kMicrosecondsPerSecond;
+
+    streamIndex = av_find_best_stream(formatContext, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (streamIndex < 0) {
+        printLine("player: couldn't find audio stream in %s\n", utf8Path);
+        return;
+    }
+    if (!codec) {
+        printLine("player: couldn't find audio codec for %s\n", utf8Path);
+        return;
+    }
+    const AVStream *stream = unsigned(streamIndex) < formatContext->nb_streams
+        ? formatContext->streams[streamIndex] : nullptr;
+    if (!stream || !stream->codecpar) {
+        printLine("player: codec stream parameters not found for %s\n", utf8Path);
+        return;
+    }
+
+    codecContext = avcodec_alloc_context3(codec);
+    if (!codecContext || avcodec_parameters_to_context(codecContext, stream->codecpar) < 0) {
+        printLine("player: couldn't open codec for %s\n", utf8Path);
+        return;
+    }
+    codecContext->request_sample_fmt = AV_SAMPLE_FMT_FLT;
+    // Only decoders that can downmix have this option; the others keep their channels.
+    av_opt_set(codecContext, "downmix", "stereo", AV_OPT_SEARCH_CHILDREN);
+    if (avcodec_open2(codecContext, codec, nullptr) < 0) {
+        printLine("player: couldn't open codec for %s\n", utf8Path);
+        return;
+    }
+
+    settleChannelLayout(codecContext, stream->codecpar);
+    channels = codecContext->ch_layout.nb_channels;
+    if (channels < 1) {
+        // Nothing to divide the output area by: a stream without channels carries no audio.
+        printLine("player: couldn't find audio stream in %s\n", utf8Path);
+        return;
+    }
+
+    swrInputFormat = codecContext->sample_fmt;
+    if (swr_alloc_set_opts2(&swrContext, &codecContext->ch_layout, AV_SAMPLE_FMT_FLT, int(sampleRate),
+                            &codecContext->ch_layout, codecContext->sample_fmt,
+                            codecContext->sample_rate, 0, nullptr) < 0
+        || !swrContext || swr_init(swrContext) != 0) {
+        printLine("player: unable to create software converter for %s\n", utf8Path);
+        return;
+    }
+
+    frame = av_frame_alloc();
+    packet = av_packet_alloc();
+    if (!frame || !packet)
+        return;
+    valid = true;
+}
+
+FFStream::~FFStream()
+{
+    swr_free(&swrContext);
+    avcodec_free_context(&codecContext);
+    // Close the demuxer before its I/O context loses the buffer it may still touch.
+    if (formatContext)
+        avformat_close_input(&formatContext);
+    if (ioContext) {
+        // FFmpeg may have replaced the buffer since we allocated it.
+        av_freep(&ioContext->buffer);
+        avio_context_free(&ioContext);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    if (file.isOpen())
+        file.close();
+}
+
+int FFStream::room() const
+{
+    return channels > 0 ? kOutBufferFloats / channels : 0;
+}
+
+void FFStream::printInvalidFrame() const
+{
+    printLine("player: invalid frame found in %s\n", file.fileName().toUtf8());
+}
+
+bool FFStream::pump(SampleBuffer &buffer)
+{
+    if (!isUsable()) {
+        active = false;
+        return false;
+    }
+
+    const int read = av_read_frame(formatContext, packet);
+    if (read < 0) {
+        if (read != AVERROR_EOF && !avio_feof(formatContext->pb)) {
+            const bool retry = readErrorCount < kSoftReadErrorLimit;
+            if (readErrorCount < INT_MAX)
+                ++readErrorCount;
+            return retry;
+        }
+        return finishInput(buffer);
+    }
+    readErrorCount = 0;
+
+    if (packet->stream_index != streamIndex || packet->size < 1) {
+        av_packet_unref(packet);
+        active = true;
+        return true;
+    }
+
+    const AVRational timeBase = formatContext->streams[streamIndex]->time_base;
+    double time = timeBase.den != 0 ? double(timeBase.num) * double(packet->dts) / timeBase.den : 0.0;
+    bool decoded = false;
+
+    int sent = avcodec_send_packet(codecContext, packet);
+    Received received = Received::AllFrames;
+    if (sent == AVERROR(EAGAIN)) {
+        // The decoder holds output it has not handed over yet; take it, then offer the packet once more.
+        received = receiveFrames(buffer, &time, &decoded);
+        if (received == Received::AllFrames)
+            sent = avcodec_send_packet(codecContext, packet);
+    }
+    av_packet_unref(packet);
+    if (received == Received::AllFrames) {
+        if (sent < 0) {
+            printInvalidFrame();
+            received = Received::DecodingError;
+        } else {
+            received = receiveFrames(buffer, &time, &decoded);
+        }
+    }
+
+    if (received == Received::ResamplingError) {
+        active = false;
+        return false;
+    }
+    if (received == Received::AllFrames && decoded)
+        position = time;
+    active = true;
+    return true;
+}
+
+// Takes every frame the decoder has ready and converts it.
+FFStream::Received FFStream::receiveFrames(SampleBuffer &buffer, double *time, bool *decoded)
+{
+    for (;;) {
+        const int got = avcodec_receive_frame(codecContext, frame);
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
+            return Received::AllFrames;
+        // A frame whose shape changed would make the resampler read past its planes.
+        if (got < 0 || frame->format != swrInputFormat || frame->ch_layout.nb_channels != channels) {
+            av_frame_unref(frame);
+            printInvalidFrame();
+            return Received::DecodingError;
+        }
+        int frames = 0;
+        const bool converted = convertFrame(buffer, &frames);
+        av_frame_unref(frame);
+        if (!converted)
+            return Received::ResamplingError;
+        if (time)
+            *time += frames * sampleStep;
+        if (decoded)
+            *decoded = true;
+    }
+}
+
+bool FFStream::convertFrame(SampleBuffer &buffer, int *frames)
+{
+    auto *out = reinterpret_cast<uint8_t *>(outBuffer);
+    const auto **in = const_cast<const uint8_t **>(frame->extended_data);
+    int n = swr_convert(swrContext, &out, room(), in, frame->nb_samples);
+    *frames = 0;
+    while (n > 0) {
+        *frames += appendData(buffer, outBuffer, n);
+        // A full output area means the resampler kept input back; take the rest now.
+        if (n < room())
+            return true;
+        n = swr_convert(swrContext, &out, room(), in, 0);
+    }
+    return n == 0;
+}
+
+bool FFStream::finishInput(SampleBuffer &buffer)
+{
+    if (!decoderDrained && codecContext) {
+        // What the decoder still holds comes before what the resampler holds.
+        decoderDrained = true;
+        const size_t before = buffer.size();
+        if (avcodec_send_packet(codecContext, nullptr) >= 0
+            && receiveFrames(buffer, nullptr, nullptr) == Received::ResamplingError) {
+            active = false;
+            return false;
+        }
+        if (buffer.size() > before) {
+            active = true;
+            return true;
+        }
+    }
+    if (!flushSwr(buffer)) {
+        active = false;
+        return false;
+    }
+    active = true;
+    return true;
+}
+
+int FFStream::appendData(SampleBuffer &buffer, const float *data, int frames)
+{
+    const size_t count = size_t(frames) * size_t(channels);
+    buffer.insert(buffer.end(), data, data + count);
+    return frames;
+}
+
+bool FFStream::flushSwr(SampleBuffer &buffer)
+{
+    if (!swrContext)
+        return false;
+    auto *out = reinterpret_cast<uint8_t *>(outBuffer);
+    const int n = swr_convert(swrContext, &out, room(), nullptr, 0);
+    if (n < 1)
+        return false;
+    appendData(buffer, outBuffer, n);
+    return true;
+}
+
+double FFStream::getPos() const
+{
+    return position;
+}
+
+void FFStream::clearFifo()
+{
+    fifoPos = 0;
+    fifoCount = 0;
+}
+
+void FFStream::clearOverrun()
+{
+    clearFifo();
+}
+
+void FFStream::emptySwr()
+{
+    if (!swrContext)
+        return;
+    auto *out = reinterpret_cast<uint8_t *>(outBuffer);
+    swr_convert(swrContext, &out, room(), nullptr, 0);
+}
+
+void FFStream::iseek(double seconds)
+{
+    if (!isUsable())
+        return;
+    // A decoder that was sent the end of input accepts no packets until it is reset.
+    if (decoderDrained) {
+        avcodec_flush_buffers(codecContext);
+        decoderDrained = false;
+    }
+    av_seek_frame(formatContext, -1, int64_t(seconds * AV_TIME_BASE), 0);
+}
+
+void FFStream::seek(double seconds)
+{
+    emptySwr();
+    clearFifo();
+    if (!isUsable())
+        return;
+    // Like the resampler's pending output, what the decoder holds belongs before the seek.
+    avcodec_flush_buffers(codecContext);
+    decoderDrained = false;
+    av_seek_frame(formatContext, -1, int64_t(seconds * AV_TIME_BASE), 0);
+}
+
+void FFStream::rewind()
+{
+    seek(0.0);
+}
+
+int FFStream::io_read(void *opaque, unsigned char *buf, int size)
+{
+    auto *self = static_cast<FFStream *>(opaque);
+    if (!self || !self->file.isOpen())
+        return AVERROR_EOF;
+    const qint64 count = self->file.read(reinterpret_cast<char *>(buf), size);
+    return count > 0 ? int(count) : AVERROR_EOF;
+}
+
+int64_t FFStream::io_seek(void *opaque, int64_t offset, int whence)
+{
+    auto *self = static_cast<FFStream *>(opaque);
+    return self ? self->seekf(offset, whence) : 0;
+}
+
+int64_t FFStream::readf(unsigned char *buf, int size)
+{
+    if (!file.isOpen())
+        return AVERROR_EOF;
+    const qint64 count = file.read(reinterpret_cast<char *>(buf), size);
+    return count > 0 ? count : AVERROR_EOF;
+}
+
+int64_t FFStream::seekf(long long offset, int whence)
+{
+    if (!file.isOpen())
+        return 0;
+    switch (whence) {
+    case SEEK_SET:
+        file.seek(offset);
+        return file.pos();
+    case SEEK_CUR:
+        file.seek(offset + file.pos());
+        return file.pos();
+    case SEEK_END:
+        file.seek(offset + file.size());
+        return file.pos();
+    case AVSEEK_SIZE:
+        return file.size();
+    default:
+        return file.pos();
+    }
+}

@@ -69,4 +69,20 @@ public:
     bool valid = false;
     bool active = true;
     float outBuffer[kOutBufferFloats];
+
+private:
+    enum class Received { AllFrames, DecodingError, ResamplingError };
+
+    int room() const;
+    Received receiveFrames(SampleBuffer &buffer, double *time, bool *decoded);
+    bool convertFrame(SampleBuffer &buffer, int *frames);
+    bool finishInput(SampleBuffer &buffer);
+    void printInvalidFrame() const;
+
+    // Reused for every read so that pump allocates no packet per call.
+    AVPacket *packet = nullptr;
+    // What the resampler was set up to take; frames that differ are not fed to it.
+    AVSampleFormat swrInputFormat = AV_SAMPLE_FMT_NONE;
+    // Set once the decoder has been sent the end of input; cleared by a seek.
+    bool decoderDrained = false;
 };
