@@ -1,0 +1,143 @@
+#include "exportchild.h"
+
+#include "app/sessionmakerwindow.h"
+#include "app/trackitemdata.h"
+#include "decoder/ffstream.h"
+#include "export/sessionformat.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTextStream>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Presses Ok on every message box that is up, as the user would.
+void answerMessageBoxes(QStringList *titles)
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (!box || !box->isVisible())
+            continue;
+        titles->append(box->windowTitle());
+        if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+            ok->click();
+        else
+            box->reject();
+    }
+}
+
+bool fillTrackList(QListWidget *waveList, const QStringList &sources)
+{
+    for (const QString &path : sources) {
+        FFStream stream(path, kOutputRate);
+        if (!stream.isUsable()) {
+            std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
+            return false;
+        }
+        for (int c = 0; c < stream.channels; ++c) {
+            auto *item = new QListWidgetItem(trackDisplayText(stream.name, stream.channels, c), waveList);
+            item->setData(Qt::UserRole,
+                          TrackItemData{item->data(Qt::DisplayRole).toString(), path, QString::number(c)});
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeMeasurement(const ExportMeasurement &measurement, const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QTextStream out(&file);
+    out << "succeeded=" << int(measurement.succeeded) << '\n'
+        << "seconds=" << QString::number(measurement.seconds, 'f', 6) << '\n'
+        << "longestGapMs=" << QString::number(measurement.longestGapMs, 'f', 3) << '\n'
+        << "eventPoints=" << measurement.eventPoints << '\n'
+        << "boxTitles=" << measurement.boxTitles.join('|') << '\n';
+    return out.status() == QTextStream::Ok;
+}
+
+bool readMeasurement(const QString &path, ExportMeasurement *measurement)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    int fields = 0;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const QString key = line.section('=', 0, 0);
+        const QString value = line.section('=', 1);
+        ++fields;
+        if (key == "succeeded")
+            measurement->succeeded = value == "1";
+        else if (key == "seconds")
+            measurement->seconds = value.toDouble();
+        else if (key == "longestGapMs")
+            measurement->longestGapMs = value.toDouble();
+        else if (key == "eventPoints")
+            measurement->eventPoints = value.toInt();
+        else if (key == "boxTitles")
+            measurement->boxTitles = value.split('|', Qt::SkipEmptyParts);
+        else
+            --fields;
+    }
+    return fields == 5;
+}
+
+int runExportChild(const QString &sessionDir, const QString &resultPath, const QStringList &sources)
+{
+    SessionMakerWindow window;
+    auto *waveList = window.findChild<QListWidget *>(QStringLiteral("waveList"));
+    if (!waveList || !fillTrackList(waveList, sources))
+        return 1;
+    window.show();
+
+    ExportMeasurement measurement;
+    QElapsedTimer clock;
+    qint64 lastPoint = 0;
+    qint64 longestGap = 0;
+    bool exporting = false;
+
+    // A zero-interval timer fires only when its thread processes events, so the
+    // spacing of its firings is the spacing of the export's event-processing points.
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (!exporting)
+            return;
+        const qint64 now = clock.nsecsElapsed();
+        longestGap = std::max(longestGap, now - lastPoint);
+        lastPoint = now;
+        ++measurement.eventPoints;
+        answerMessageBoxes(&measurement.boxTitles);
+    });
+
+    QTimer::singleShot(0, &window, [&] {
+        ticker.start();
+        exporting = true;
+        clock.start();
+        bool succeeded = false;
+        QMetaObject::invokeMethod(&window, "writeSession", Qt::DirectConnection, Q_RETURN_ARG(bool, succeeded),
+                                  Q_ARG(QString, sessionDir));
+        const qint64 end = clock.nsecsElapsed();
+        exporting = false;
+        ticker.stop();
+        longestGap = std::max(longestGap, end - lastPoint);
+        measurement.succeeded = succeeded;
+        measurement.seconds = double(end) / 1e9;
+        measurement.longestGapMs = double(longestGap) / 1e6;
+        QCoreApplication::quit();
+    });
+    QApplication::exec();
+    return writeMeasurement(measurement, resultPath) ? 0 : 1;
+}
