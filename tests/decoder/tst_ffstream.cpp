@@ -1,0 +1,644 @@
+#include "decoder/ffstream.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <unistd.h>
+
+using namespace TestSupport;
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr int kCallLimit = 200000;
+
+// Everything the code under test prints to standard output while fn runs.
+QByteArray captureStdout(const std::function<void()> &fn)
+{
+    QTemporaryFile sink;
+    if (!sink.open())
+        return "<no capture file>";
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    dup2(sink.handle(), STDOUT_FILENO);
+    fn();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    sink.seek(0);
+    return sink.readAll();
+}
+
+std::unique_ptr<FFStream> openStream(const QString &path, QByteArray *printed = nullptr)
+{
+    std::unique_ptr<FFStream> stream;
+    const QByteArray out = captureStdout([&] { stream = std::make_unique<FFStream>(path, kRate); });
+    if (printed)
+        *printed = out;
+    return stream;
+}
+
+struct PumpRun
+{
+    SampleBuffer samples;
+    int calls = 0;
+    int emptyTrueCalls = 0;
+    bool wholeFramesOnly = true;
+    bool positionNeverDecreased = true;
+    bool endedWithFalse = false;
+};
+
+// Pumps to the first false result, checking the promises every call makes.
+PumpRun pumpToEnd(FFStream &stream)
+{
+    PumpRun run;
+    double lastPosition = stream.getPos();
+    while (run.calls < kCallLimit) {
+        const size_t before = run.samples.size();
+        const bool more = stream.pump(run.samples);
+        ++run.calls;
+        const size_t added = run.samples.size() - before;
+        if (stream.channels < 1 || added % size_t(stream.channels) != 0)
+            run.wholeFramesOnly = false;
+        if (stream.getPos() < lastPosition)
+            run.positionNeverDecreased = false;
+        lastPosition = stream.getPos();
+        if (!more) {
+            run.endedWithFalse = true;
+            break;
+        }
+        if (added == 0)
+            ++run.emptyTrueCalls;
+    }
+    return run;
+}
+
+qint64 frameCount(const PumpRun &run, int channels)
+{
+    return channels > 0 ? qint64(run.samples.size()) / channels : -1;
+}
+
+int zeroCrossings(const SampleBuffer &samples, int channels, int channel)
+{
+    int crossings = 0;
+    for (size_t i = size_t(channel) + size_t(channels); i < samples.size(); i += size_t(channels)) {
+        if ((samples[i - size_t(channels)] < 0.0f) != (samples[i] < 0.0f))
+            ++crossings;
+    }
+    return crossings;
+}
+
+QString missingEncoder(const QStringList &args)
+{
+    const int at = args.indexOf("-c:a");
+    if (at >= 0 && at + 1 < args.size() && !haveEncoder(args.at(at + 1)))
+        return args.at(at + 1);
+    return {};
+}
+
+} // namespace
+
+class TestFFStream : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        if (!haveTool("ffmpeg") || !haveTool("ffprobe"))
+            QSKIP("ffmpeg and ffprobe are needed to make the test inputs");
+        initFFmpeg();
+        initFFmpeg();
+    }
+
+    void decodesFormats_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QStringList>("encodeArgs");
+        QTest::addColumn<int>("tolerance"); // frames; 0 means exactly rate-converted length
+
+        QTest::newRow("wav 48k mono") << "mono48.wav" << 48000 << 1 << QStringList{} << 0;
+        QTest::newRow("wav 48k stereo") << "stereo48.wav" << 48000 << 2 << QStringList{} << 0;
+        QTest::newRow("wav 48k 5.1") << "surround48.wav" << 48000 << 6 << QStringList{} << 0;
+        QTest::newRow("wav 48k 24 bit") << "s24.wav" << 48000 << 2 << QStringList{"-c:a", "pcm_s24le"} << 0;
+        QTest::newRow("wav 44.1k stereo") << "stereo44.wav" << 44100 << 2 << QStringList{} << 4;
+        QTest::newRow("wav 44.1k 5.1") << "surround44.wav" << 44100 << 6 << QStringList{} << 4;
+        QTest::newRow("flac 48k") << "take.flac" << 48000 << 2 << QStringList{"-c:a", "flac"} << 0;
+        QTest::newRow("mp3") << "take.mp3" << 44100 << 2 << QStringList{"-c:a", "libmp3lame"} << 2400;
+        QTest::newRow("ogg vorbis") << "take.ogg" << 48000 << 2 << QStringList{"-c:a", "libvorbis"} << 1200;
+        QTest::newRow("aac in m4a") << "take.m4a" << 48000 << 2 << QStringList{"-c:a", "aac"} << 2400;
+    }
+
+    void decodesFormats()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(QStringList, encodeArgs);
+        QFETCH(int, tolerance);
+
+        const QString missing = missingEncoder(encodeArgs);
+        if (!missing.isEmpty())
+            QSKIP(qPrintable("the installed FFmpeg has no " + missing + " encoder"));
+        const double seconds = 1.5;
+        const QString file = path(fileName);
+        QVERIFY(makeSine(file, rate, channels, seconds, 440.0, encodeArgs));
+
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+        QCOMPARE(stream->channels, channels);
+        QVERIFY(std::abs(stream->duration - seconds) < 0.1);
+
+        const PumpRun run = pumpToEnd(*stream);
+        QVERIFY(run.endedWithFalse);
+        QVERIFY(run.wholeFramesOnly);
+        QVERIFY(run.positionNeverDecreased);
+        const qint64 expected = qint64(std::llround(seconds * kRate));
+        if (tolerance == 0)
+            QCOMPARE(frameCount(run, channels), expected);
+        else
+            QVERIFY2(std::abs(frameCount(run, channels) - expected) <= tolerance,
+                     qPrintable(QString::number(frameCount(run, channels))));
+        QVERIFY(std::abs(stream->getPos() - seconds) < 0.1);
+
+        // Each channel keeps its own tone: channel c is 440 * (c + 1) Hz.
+        for (int c = 0; c < channels; ++c) {
+            const double expectedCrossings = 2.0 * 440.0 * (c + 1) * seconds;
+            QVERIFY2(std::abs(zeroCrossings(run.samples, channels, c) - expectedCrossings)
+                         < expectedCrossings * 0.02 + 4,
+                     qPrintable(QString("channel %1").arg(c)));
+        }
+
+        // The end is final: later calls neither succeed nor append.
+        SampleBuffer after;
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(!stream->pump(after));
+        QVERIFY(after.empty());
+        QVERIFY(!stream->active);
+    }
+
+    void samplesEqualSource_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::newRow("16 bit") << "pcm_s16le";
+        QTest::newRow("24 bit") << "pcm_s24le";
+        QTest::newRow("float") << "pcm_f32le";
+    }
+
+    void samplesEqualSource()
+    {
+        QFETCH(QString, codec);
+        const QString file = path("exact-" + codec + ".wav");
+        QVERIFY(makeSine(file, kRate, 2, 0.8, 1000.0, {"-c:a", codec}));
+        int refChannels = 0;
+        const QVector<float> reference = decodeToFloats(file, &refChannels);
+        QCOMPARE(refChannels, 2);
+
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+        // What the buffer already holds stays in front.
+        PumpRun run;
+        run.samples = {7.0f, -7.0f};
+        while (stream->pump(run.samples)) {
+        }
+        QCOMPARE(int(run.samples.size()), reference.size() + 2);
+        QCOMPARE(run.samples[0], 7.0f);
+        QCOMPARE(run.samples[1], -7.0f);
+        for (int i = 0; i < reference.size(); ++i) {
+            if (std::abs(run.samples[size_t(i) + 2] - reference[i]) > 1e-7f)
+                QFAIL(qPrintable(QString("sample %1 differs").arg(i)));
+        }
+    }
+
+    void resamplerOutputComesAtTheEnd()
+    {
+        const QString file = path("drain44.wav");
+        QVERIFY(makeSine(file, 44100, 1, 1.0, 1000.0));
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+
+        struct Call
+        {
+            bool more;
+            size_t appended;
+            double position;
+        };
+        QVector<Call> calls;
+        SampleBuffer samples;
+        const QByteArray printed = captureStdout([&] {
+            for (int i = 0; i < kCallLimit; ++i) {
+                const size_t before = samples.size();
+                const bool more = stream->pump(samples);
+                calls.append({more, samples.size() - before, stream->getPos()});
+                if (!more)
+                    break;
+            }
+        });
+        QVERIFY(printed.isEmpty());
+        QVERIFY(calls.size() >= 3);
+        // The resampler's held-back tail came with the last true call, which moved no position.
+        const Call &drain = calls[calls.size() - 2];
+        const Call &beforeDrain = calls[calls.size() - 3];
+        QVERIFY(drain.more);
+        QVERIFY(drain.appended > 0);
+        QCOMPARE(drain.position, beforeDrain.position);
+        QVERIFY(!calls.last().more);
+        QCOMPARE(calls.last().appended, size_t(0));
+        QVERIFY2(std::abs(qint64(samples.size()) - 48000) <= 4, qPrintable(QString::number(samples.size())));
+        QVERIFY(std::abs(zeroCrossings(samples, 1, 0) - 2000) <= 2);
+    }
+
+    void manyChannelsWithLargeFrames()
+    {
+        // 8 channels leave room for 16384 frames; FLAC blocks of 65535 cannot fit in one go.
+        const QString file = path("wide.flac");
+        QVERIFY(makeSine(file, kRate, 8, 3.0, 100.0, {"-c:a", "flac", "-frame_size", "65535"}));
+        int refChannels = 0;
+        const QVector<float> reference = decodeToFloats(file, &refChannels);
+        QCOMPARE(refChannels, 8);
+
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+        QCOMPARE(stream->channels, 8);
+        const PumpRun run = pumpToEnd(*stream);
+        QVERIFY(run.wholeFramesOnly);
+        QCOMPARE(frameCount(run, 8), qint64(3 * kRate));
+        QCOMPARE(int(run.samples.size()), reference.size());
+        for (int i = 0; i < reference.size(); ++i) {
+            if (std::abs(run.samples[size_t(i)] - reference[i]) > 1e-6f)
+                QFAIL(qPrintable(QString("sample %1 differs").arg(i)));
+        }
+    }
+
+    void audioAfterOtherStreams_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("needs");
+
+        const QString sine = QString("sine=frequency=440:sample_rate=%1:duration=2").arg(kRate);
+        QTest::newRow("video first, mkv")
+            << "video-first.mkv"
+            << QStringList{"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f", "lavfi",
+                           "-i", sine, "-map", "0:v", "-map", "1:a", "-c:v", "ffv1", "-c:a", "pcm_s16le"}
+            << "ffv1";
+        QTest::newRow("cover art, mp3")
+            << "cover.mp3"
+            << QStringList{"-i", "COVER", "-f", "lavfi", "-i", sine, "-map", "0:v", "-map", "1:a", "-c:v",
+                           "copy", "-disposition:v", "attached_pic", "-c:a", "libmp3lame", "-id3v2_version", "3"}
+            << "libmp3lame";
+    }
+
+    void audioAfterOtherStreams()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QStringList, args);
+        QFETCH(QString, needs);
+        if (!haveEncoder(needs))
+            QSKIP(qPrintable("the installed FFmpeg has no " + needs + " encoder"));
+        const QString file = path(fileName);
+        const QString cover = path("cover.png");
+        QVERIFY(makeWithFfmpeg(cover, {"-f", "lavfi", "-i", "testsrc=size=64x64", "-frames:v", "1"}));
+        args.replaceInStrings(QRegularExpression("^COVER$"), cover);
+        QString error;
+        QVERIFY2(makeWithFfmpeg(file, args, &error), qPrintable(error));
+
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+        QCOMPARE(stream->channels, 1);
+
+        // The other stream's packets come first and give true with nothing appended.
+        SampleBuffer samples;
+        int emptyBeforeAudio = 0;
+        while (samples.empty() && stream->pump(samples))
+            emptyBeforeAudio += samples.empty() ? 1 : 0;
+        QVERIFY(emptyBeforeAudio >= 1);
+
+        PumpRun run = pumpToEnd(*stream);
+        QVERIFY(run.endedWithFalse);
+        const qint64 frames = qint64(samples.size() + run.samples.size());
+        QVERIFY2(std::abs(frames - 2 * kRate) <= 2400, qPrintable(QString::number(frames)));
+    }
+
+    void displayName_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("artist"); // "-" for no tag
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("artist and title") << "my_take_01.wav" << "Foo" << "Bar" << "Foo - Bar";
+        QTest::newRow("artist only") << "my_take_01.wav" << "Foo" << "-" << "Foo - My take 01";
+        QTest::newRow("title only") << "my_take_01.wav" << "-" << "Bar" << "Bar";
+        QTest::newRow("no tags") << "drum_loop.final.wav" << "-" << "-" << "Drum loop.final";
+        QTest::newRow("blank artist") << "my_take_01.wav" << "   " << "-" << "My take 01";
+        QTest::newRow("blank title") << "my_take_01.wav" << "Foo" << "  " << "Foo - My take 01";
+        QTest::newRow("trailing blank in artist") << "x.wav" << "Foo " << "Bar" << "Foo  - Bar";
+        QTest::newRow("underscores kept in tags") << "x.wav" << "a_b" << "c_d" << "a_b - c_d";
+        QTest::newRow("dot file with artist") << ".wav" << "Foo" << "-" << "Foo -";
+        QTest::newRow("underscore file with artist") << "_.wav" << "Foo" << "-" << "Foo -";
+        QTest::newRow("underscore file alone") << "_.wav" << "-" << "-" << "";
+        QTest::newRow("only first letter changes") << "__ünder_THE_sea__.wav" << "-" << "-" << "Ünder THE sea";
+        QTest::newRow("utf-8 tags") << "x.wav" << "Jürgen" << "Café" << "Jürgen - Café";
+    }
+
+    void displayName()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QString, artist);
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+
+        QTemporaryDir own;
+        const QString file = own.filePath(fileName);
+        QStringList args{"-f", "lavfi", "-i", "sine=duration=0.2"};
+        if (artist != "-")
+            args << "-metadata" << "artist=" + artist;
+        if (title != "-")
+            args << "-metadata" << "title=" + title;
+        QVERIFY(makeWithFfmpeg(file, args));
+
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+        QCOMPARE(stream->name, expected);
+    }
+
+    void failureLines_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("ioContextKept");
+
+        QTest::newRow("missing file") << "missing" << "player: couldn't open file %1\n" << false;
+        QTest::newRow("text file") << "text" << "player: couldn't open avstream %1\n" << false;
+        QTest::newRow("empty file") << "empty" << "player: couldn't open avstream %1\n" << false;
+        QTest::newRow("video without sound") << "video" << "player: couldn't find audio stream in %1\n" << true;
+        QTest::newRow("wav without channels")
+            << "nochannels" << "player: couldn't find audio stream in %1\n" << true;
+    }
+
+    void failureLines()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, line);
+        QFETCH(bool, ioContextKept);
+
+        QTemporaryDir own;
+        QString file = own.filePath("ünusable " + kind);
+        if (kind == "text") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("These are the liner notes, not audio.\nSecond line.\n");
+        } else if (kind == "empty") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else if (kind == "video") {
+            file += ".mp4";
+            if (!haveEncoder("mpeg4"))
+                QSKIP("the installed FFmpeg has no mpeg4 encoder");
+            QVERIFY(makeWithFfmpeg(file, {"-f", "lavfi", "-i", "testsrc=size=160x120:duration=1", "-c:v",
+                                          "mpeg4"}));
+        } else if (kind == "nochannels") {
+            file += ".wav";
+            QVERIFY(makeSine(file, kRate, 1, 0.2));
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.seek(22)); // the channel count of the fmt chunk
+            QCOMPARE(f.write(QByteArray(2, '\0')), qint64(2));
+        }
+
+        QByteArray printed;
+        auto stream = openStream(file, &printed);
+        QVERIFY(!stream->isUsable());
+        QVERIFY(!stream->valid);
+        QCOMPARE(QString::fromUtf8(printed), line.arg(file));
+        QCOMPARE(stream->ioContext != nullptr, ioContextKept);
+
+        SampleBuffer samples;
+        QVERIFY(!stream->pump(samples));
+        QVERIFY(samples.empty());
+        QVERIFY(!stream->active);
+        stream->rewind();
+        stream->seek(1.0);
+        QVERIFY(!stream->flushSwr(samples));
+    }
+
+    void truncatedFiles_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QStringList>("encodeArgs");
+        QTest::addColumn<double>("keep");
+
+        QTest::newRow("wav cut in its data") << "cut.wav" << QStringList{} << 0.5;
+        QTest::newRow("flac cut in a frame") << "cut.flac" << QStringList{"-c:a", "flac"} << 0.5;
+        QTest::newRow("mp3 cut in a frame") << "cut.mp3" << QStringList{"-c:a", "libmp3lame"} << 0.5;
+        QTest::newRow("wav cut in its header") << "header.wav" << QStringList{} << 0.0;
+    }
+
+    void truncatedFiles()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QStringList, encodeArgs);
+        QFETCH(double, keep);
+
+        const QString missing = missingEncoder(encodeArgs);
+        if (!missing.isEmpty())
+            QSKIP(qPrintable("the installed FFmpeg has no " + missing + " encoder"));
+        const QString file = path(fileName);
+        QVERIFY(makeSine(file, kRate, 2, 2.0, 440.0, encodeArgs));
+        QFile f(file);
+        const qint64 size = f.size();
+        QVERIFY(f.resize(keep > 0.0 ? qint64(size * keep) + 7 : 30));
+
+        QByteArray printed;
+        auto stream = openStream(file, &printed);
+        if (keep == 0.0) {
+            QVERIFY(!stream->isUsable());
+            QVERIFY(printed.startsWith("player: couldn't "));
+            return;
+        }
+        QVERIFY(stream->isUsable());
+        PumpRun run;
+        printed = captureStdout([&] { run = pumpToEnd(*stream); });
+        QVERIFY(run.endedWithFalse);
+        QVERIFY(run.wholeFramesOnly);
+        // At least what FFmpeg's own tool gets out of what is left, and not more than is left.
+        const qint64 frames = frameCount(run, 2);
+        const qint64 reference = decodeToFloats(file).size() / 2;
+        QVERIFY2(reference > 0 && frames >= reference && frames < kRate * 1.2,
+                 qPrintable(QString("%1 frames, ffmpeg gives %2").arg(frames).arg(reference)));
+        const QList<QByteArray> lines = printed.split('\n');
+        for (const QByteArray &l : lines)
+            QVERIFY2(l.isEmpty() || l == "player: invalid frame found in " + file.toUtf8(), l.constData());
+    }
+
+    void corruptPacketKeepsGoing()
+    {
+        const QString file = path("damaged.flac");
+        QVERIFY(makeSine(file, kRate, 1, 4.0, 440.0, {"-c:a", "flac", "-frame_size", "4608"}));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const qint64 middle = f.size() / 2;
+        QVERIFY(f.seek(middle));
+        QByteArray noise(600, '\0');
+        for (int i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 73 + 41) & 0x7f);
+        f.write(noise);
+        f.close();
+
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+        PumpRun run;
+        const QByteArray printed = captureStdout([&] { run = pumpToEnd(*stream); });
+        QVERIFY(run.endedWithFalse);
+        QVERIFY(stream->isUsable());
+        const QByteArray expectedLine = "player: invalid frame found in " + file.toUtf8() + "\n";
+        QVERIFY2(printed.startsWith(expectedLine), printed.constData());
+        QCOMPARE(printed.size() % expectedLine.size(), 0);
+        // Decoding went on after the damage: most of the four seconds came out.
+        QVERIFY2(frameCount(run, 1) > 3 * kRate, qPrintable(QString::number(frameCount(run, 1))));
+    }
+
+    void nestedInputsAreRefused_data()
+    {
+        QTest::addColumn<QString>("otherName");
+        QTest::addColumn<QString>("listName");
+        QTest::addColumn<QString>("listText");
+        QTest::addColumn<QStringList>("probeArgs");
+
+        QTest::newRow("concat list")
+            << "other.wav" << "list.ffconcat" << "ffconcat version 1.0\nfile other.wav\nfile other.wav\n"
+            << QStringList{"-safe", "1"};
+        QTest::newRow("hls playlist")
+            << "other.ts" << "list.m3u8"
+            << "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
+               "#EXTINF:2.0,\nother.ts\n#EXT-X-ENDLIST\n"
+            << QStringList{};
+        QTest::newRow("hls playlist over http")
+            << "other.ts" << "remote.m3u8"
+            << "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
+               "#EXTINF:2.0,\nhttp://127.0.0.1:9/other.ts\n#EXT-X-ENDLIST\n"
+            << QStringList{};
+    }
+
+    void nestedInputsAreRefused()
+    {
+        QFETCH(QString, otherName);
+        QFETCH(QString, listName);
+        QFETCH(QString, listText);
+        QFETCH(QStringList, probeArgs);
+
+        QTemporaryDir own;
+        const QStringList codec = otherName.endsWith(".ts") ? QStringList{"-c:a", "mp2"} : QStringList{};
+        QVERIFY(makeSine(own.filePath(otherName), kRate, 2, 2.0, 440.0, codec));
+        const QString list = own.filePath(listName);
+        {
+            QFile f(list);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(listText.toUtf8());
+        }
+        // Nested names resolve against the working folder, where the other file is.
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(own.path()));
+        if (!listText.contains("http")) {
+            // The list is real: FFmpeg left to itself reads the other file through it.
+            const ToolResult control = runTool("ffmpeg", QStringList{"-v", "error", "-nostdin"} + probeArgs
+                                                             + QStringList{"-i", listName, "-f", "null", "-"});
+            if (!control.ok()) {
+                QDir::setCurrent(previous);
+                QSKIP("the installed FFmpeg does not read this kind of list");
+            }
+        }
+
+        auto stream = openStream(list);
+        SampleBuffer samples;
+        if (stream->isUsable()) {
+            for (int i = 0; i < kCallLimit && stream->pump(samples); ++i) {
+            }
+        }
+        QDir::setCurrent(previous);
+        QVERIFY2(samples.empty(), qPrintable(QString("%1 floats came through the list").arg(samples.size())));
+    }
+
+    void ioCallbacks()
+    {
+        const QString file = path("io.wav");
+        QVERIFY(makeSine(file, kRate, 1, 0.5));
+        const qint64 size = QFileInfo(file).size();
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+        FFStream *s = stream.get();
+
+        QCOMPARE(FFStream::io_seek(s, 100, SEEK_SET), qint64(100));
+        QCOMPARE(FFStream::io_seek(s, 0, AVSEEK_SIZE), size);
+        QCOMPARE(s->file.pos(), qint64(100));
+        QCOMPARE(FFStream::io_seek(s, 23, 7), qint64(100));
+        QCOMPARE(FFStream::io_seek(s, 10, SEEK_CUR), qint64(110));
+        QCOMPARE(FFStream::io_seek(s, -10, SEEK_END), size - 10);
+        QCOMPARE(FFStream::io_seek(s, -5, SEEK_SET), size - 10); // refused seeks leave the position
+        QCOMPARE(FFStream::io_seek(nullptr, 0, AVSEEK_SIZE), qint64(0));
+
+        unsigned char bytes[64];
+        QCOMPARE(FFStream::io_read(s, bytes, 64), 10);
+        QCOMPARE(FFStream::io_read(s, bytes, 64), AVERROR_EOF);
+        QCOMPARE(s->readf(bytes, 64), qint64(AVERROR_EOF));
+        QCOMPARE(FFStream::io_read(nullptr, bytes, 64), AVERROR_EOF);
+        s->seekf(0, SEEK_SET);
+        QCOMPARE(s->readf(bytes, 4), qint64(4));
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(bytes), 4), QByteArray("RIFF"));
+
+        s->file.close();
+        QCOMPARE(FFStream::io_read(s, bytes, 64), AVERROR_EOF);
+        QCOMPARE(FFStream::io_seek(s, 0, AVSEEK_SIZE), qint64(0));
+        QVERIFY(!s->isUsable());
+        SampleBuffer samples;
+        QVERIFY(!s->pump(samples));
+        QVERIFY(samples.empty());
+    }
+
+    void rewindAndSeek()
+    {
+        const QString file = path("again.wav");
+        QVERIFY(makeSine(file, kRate, 2, 2.0, 300.0));
+        auto stream = openStream(file);
+        QVERIFY(stream->isUsable());
+
+        const PumpRun first = pumpToEnd(*stream);
+        QCOMPARE(frameCount(first, 2), qint64(2 * kRate));
+
+        stream->rewind();
+        const PumpRun second = pumpToEnd(*stream);
+        QVERIFY(second.samples == first.samples);
+
+        // From the middle: the second half, which ends like the whole.
+        stream->seek(1.0);
+        const PumpRun tail = pumpToEnd(*stream);
+        const qint64 tailFrames = frameCount(tail, 2);
+        QVERIFY2(std::abs(tailFrames - kRate) < 4800, qPrintable(QString::number(tailFrames)));
+        QVERIFY(std::equal(tail.samples.rbegin(), tail.samples.rend(), first.samples.rbegin()));
+
+        stream->iseek(0.0);
+        const PumpRun third = pumpToEnd(*stream);
+        QVERIFY(third.samples == first.samples);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFFStream)
+#include "tst_ffstream.moc"
