@@ -1,0 +1,493 @@
+// Faults while an export runs: a full disk, a vanished folder or source, the
+// user's cancel at every stage. Each must end in its message, never in the
+// success box over incomplete files, and must write nothing outside the session.
+#include "app/sessionmakerwindow.h"
+#include "app/trackitemdata.h"
+#include "export/sessionformat.h"
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QListWidget>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include <signal.h>
+#include <sys/resource.h>
+
+using namespace TestSupport;
+
+namespace {
+
+constexpr int kLongSeconds = 30;
+constexpr int kShortSeconds = 2;
+constexpr qint64 kLongestFrames = qint64(kLongSeconds) * kOutputRate;
+constexpr qint64 kExportTimeoutMs = 300000;
+const QString kCancelledText =
+    QStringLiteral("The process was cancelled by user.\nIncomplete files are remaining in the session folder");
+const QString kMetadataUnwritableText =
+    QStringLiteral("Unable to write:\n    .nelvorecsession\n\nIncompete files are left.");
+const QStringList kTrackNames{"Kick", "SnareL", "SnareR"};
+
+// Ends the process when the export does not return in time: a hang inside it
+// leaves no event loop that could time it out.
+class Watchdog
+{
+public:
+    explicit Watchdog(qint64 ms)
+        : m_thread([this, ms] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_finished; }))
+                qFatal("the export did not end within %lld ms", ms);
+        })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
+};
+
+// A per-file size limit for this process, as a full disk looks to a writer:
+// writes past it fail with EFBIG instead of killing the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = signal(SIGXFSZ, SIG_IGN);
+        m_active = getrlimit(RLIMIT_FSIZE, &m_old) == 0;
+        rlimit limited = m_old;
+        limited.rlim_cur = bytes;
+        m_active = m_active && setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (m_active)
+            setrlimit(RLIMIT_FSIZE, &m_old);
+        signal(SIGXFSZ, m_oldHandler);
+    }
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_old{};
+    bool m_active = false;
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+// Every entry below dir with its kind, size and modification time.
+QMap<QString, QString> snapshot(const QString &dir)
+{
+    QMap<QString, QString> entries;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        entries.insert(QDir(dir).relativeFilePath(info.filePath()),
+                       QString("%1 %2 %3")
+                           .arg(info.isDir() ? "dir" : "file")
+                           .arg(info.isDir() ? 0 : info.size())
+                           .arg(info.lastModified().toMSecsSinceEpoch()));
+    }
+    return entries;
+}
+
+struct ExportRun
+{
+    bool result = false;
+    QVector<ShownBox> boxes;
+    QStringList problemsAtBox; // track files not complete when a box came up
+    QStringList outsideChanges;
+    bool faultInjected = false;
+};
+
+QStringList trackFiles(const QString &session)
+{
+    QStringList files;
+    for (const QString &name : QDir(session).entryList({"*.flac"}, QDir::Files, QDir::Name))
+        files << QDir(session).filePath(name);
+    return files;
+}
+
+} // namespace
+
+class ExportFaultsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cancelAtStage_data();
+    void cancelAtStage();
+    void diskFull_data();
+    void diskFull();
+    void sessionFolderRemovedWhileConverting();
+    void metadataUnwritable();
+    void sourceDeletedAfterDrop();
+    void sourceReplacedWithFewerChannels();
+    void cleanupTestCase();
+
+private:
+    struct Fixture
+    {
+        std::unique_ptr<SessionMakerWindow> window;
+        QListWidget *list = nullptr;
+        QString parent;
+        QString session;
+    };
+    Fixture makeFixture(bool withItems = true);
+    ExportRun runExport(Fixture &fx, const std::function<bool(QProgressDialog *)> &fault,
+                        bool checkTracksAtBox = true);
+    void verifyCompleteSession(const Fixture &fx, const ExportRun &run);
+
+    QTemporaryDir m_root;
+    QString m_long;
+    QString m_short;
+    int m_fixtures = 0;
+    int m_faults = 0;
+    int m_exports = 0;
+};
+
+void ExportFaultsTest::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    QVERIFY(QDir(m_root.path()).mkpath("src"));
+    m_long = m_root.filePath("src/long.wav");
+    m_short = m_root.filePath("src/short.wav");
+    QVERIFY(makeSine(m_long, kOutputRate, 1, kLongSeconds, 220.0, {"-c:a", "pcm_s16le"}));
+    QVERIFY(makeSine(m_short, 44100, 2, kShortSeconds, 440.0, {"-c:a", "pcm_s16le"}));
+}
+
+ExportFaultsTest::Fixture ExportFaultsTest::makeFixture(bool withItems)
+{
+    Fixture fx;
+    fx.window = std::make_unique<SessionMakerWindow>();
+    fx.window->show();
+    fx.list = fx.window->findChild<QListWidget *>("waveList");
+    fx.parent = m_root.filePath(QString("out%1").arg(++m_fixtures));
+    QDir().mkpath(fx.parent);
+    // A bystander, so that the comparison after the export has something to keep.
+    QFile keep(QDir(fx.parent).filePath("keep.txt"));
+    if (keep.open(QIODevice::WriteOnly))
+        keep.write("not part of any session\n");
+    keep.close();
+    fx.session = QDir(fx.parent).filePath("session");
+    if (withItems && fx.list) {
+        const QList<TrackItemData> items{{kTrackNames[0], m_long, "0"},
+                                         {kTrackNames[1], m_short, "0"},
+                                         {kTrackNames[2], m_short, "1"}};
+        for (const TrackItemData &data : items) {
+            auto *item = new QListWidgetItem(fx.list);
+            item->setData(Qt::DisplayRole, data[TrackItemName]);
+            item->setData(Qt::UserRole, data);
+        }
+    }
+    return fx;
+}
+
+ExportRun ExportFaultsTest::runExport(Fixture &fx,
+                                       const std::function<bool(QProgressDialog *)> &fault,
+                                       bool checkTracksAtBox)
+{
+    ExportRun run;
+    const auto parentBefore = snapshot(fx.parent);
+    const auto sourcesBefore = snapshot(m_root.filePath("src"));
+
+    MessageBoxWatcher watcher;
+    watcher.onShown = [&](QMessageBox *box) {
+        if (!checkTracksAtBox)
+            return;
+        qint64 length = -1;
+        if (box->windowTitle() == "Information") {
+            QFile meta(QDir(fx.session).filePath(kMetadataFileName));
+            if (!meta.open(QIODevice::ReadOnly))
+                run.problemsAtBox << "success box without a metadata file";
+            length = qint64(QJsonDocument::fromJson(meta.readAll()).object().value("lengthSamples").toDouble(-1));
+        }
+        for (const QString &track : trackFiles(fx.session)) {
+            QString message;
+            if (!flacTestPasses(track, &message))
+                run.problemsAtBox << box->windowTitle() + ": " + track + " incomplete: " + message.trimmed();
+            else if (length >= 0 && metaflacInfo(track).totalSamples != length)
+                run.problemsAtBox << track + " does not hold lengthSamples frames";
+        }
+    };
+    QTimer poller;
+    poller.setInterval(0);
+    QObject::connect(&poller, &QTimer::timeout, [&] {
+        if (!fault || run.faultInjected)
+            return;
+        if (auto *dialog = fx.window->findChild<QProgressDialog *>())
+            run.faultInjected = fault(dialog);
+    });
+    poller.start();
+    {
+        Watchdog dog(kExportTimeoutMs);
+        QMetaObject::invokeMethod(fx.window.get(), "writeSession", Qt::DirectConnection,
+                                  Q_RETURN_ARG(bool, run.result), Q_ARG(QString, fx.session));
+    }
+    poller.stop();
+    ++m_exports;
+    if (run.faultInjected)
+        ++m_faults;
+    run.boxes = watcher.boxes;
+
+    auto parentAfter = snapshot(fx.parent);
+    for (auto it = parentAfter.begin(); it != parentAfter.end();) {
+        if (it.key() == "session" || it.key().startsWith("session/"))
+            it = parentAfter.erase(it);
+        else
+            ++it;
+    }
+    if (parentAfter != parentBefore)
+        run.outsideChanges << "the session's parent folder changed outside the session folder";
+    if (snapshot(m_root.filePath("src")) != sourcesBefore)
+        run.outsideChanges << "the source folder changed";
+    return run;
+}
+
+void ExportFaultsTest::verifyCompleteSession(const Fixture &fx, const ExportRun &run)
+{
+    QVERIFY(run.result);
+    const QStringList tracks = trackFiles(fx.session);
+    QCOMPARE(tracks.size(), kTrackNames.size());
+    for (const QString &track : tracks) {
+        QVERIFY2(flacTestPasses(track), qPrintable(track));
+        const FlacInfo info = metaflacInfo(track);
+        QCOMPARE(info.totalSamples, kLongestFrames);
+        QCOMPARE(info.channels, 1);
+        QCOMPARE(info.sampleRate, kOutputRate);
+        QCOMPARE(info.bitsPerSample, kTrackBitsPerSample);
+    }
+}
+
+void ExportFaultsTest::cancelAtStage_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<bool>("mayComplete");
+    QTest::newRow("opening the sources") << "Processing input files" << false;
+    QTest::newRow("creating the track files") << "Creating output files" << false;
+    QTest::newRow("converting") << "Converting long.wav" << false;
+    // Cancel is tested only at the padding's refreshes and never while the metadata is written.
+    QTest::newRow("padding") << "Padding sound data" << true;
+    QTest::newRow("writing metadata") << "Writing metadata" << true;
+}
+
+void ExportFaultsTest::cancelAtStage()
+{
+    QFETCH(QString, label);
+    QFETCH(bool, mayComplete);
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    const ExportRun run = runExport(fx, [&](QProgressDialog *dialog) {
+        if (dialog->labelText() != label)
+            return false;
+        const auto buttons = dialog->findChildren<QPushButton *>();
+        if (buttons.isEmpty())
+            return false;
+        buttons.first()->click();
+        return true;
+    });
+    QVERIFY2(run.outsideChanges.isEmpty(), qPrintable(run.outsideChanges.join('\n')));
+    QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    const ShownBox box = run.boxes[0];
+    if (!mayComplete)
+        QVERIFY(run.faultInjected);
+    if (box.title == "Information") {
+        QVERIFY2(mayComplete, "the export reported success after a cancel it had to act on");
+        verifyCompleteSession(fx, run);
+        return;
+    }
+    QCOMPARE(box.title, QString("Warning"));
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.text, kCancelledText);
+    QVERIFY(!run.result);
+    QVERIFY(!QFileInfo::exists(QDir(fx.session).filePath(kMetadataFileName)));
+    const QStringList tracks = trackFiles(fx.session);
+    QCOMPARE(tracks.size(), kTrackNames.size());
+    for (const QString &track : tracks) {
+        QVERIFY2(flacTestPasses(track), qPrintable(track));
+        QVERIFY(metaflacInfo(track).totalSamples <= kLongestFrames);
+    }
+}
+
+void ExportFaultsTest::diskFull_data()
+{
+    QTest::addColumn<int>("limitBytes");
+    QTest::addColumn<bool>("room");
+    QTest::newRow("4 KiB") << 4096 << false;
+    QTest::newRow("40 KiB") << 40000 << false;
+    QTest::newRow("160 KiB") << 160000 << false;
+    QTest::newRow("400 KiB") << 400000 << false;
+    // Above the largest track (about 520 KB): the limit alone must not fail an export.
+    QTest::newRow("4 MiB") << 4 * 1024 * 1024 << true;
+}
+
+void ExportFaultsTest::diskFull()
+{
+    QFETCH(int, limitBytes);
+    QFETCH(bool, room);
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    ExportRun run;
+    {
+        FileSizeLimit limit{rlim_t(limitBytes)};
+        QVERIFY(limit.active());
+        // The writes fail from the start of the conversion on; the files stay cut short.
+        run = runExport(fx, {}, room);
+    }
+    QVERIFY2(run.outsideChanges.isEmpty(), qPrintable(run.outsideChanges.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    const ShownBox box = run.boxes[0];
+    if (room) {
+        QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
+        QCOMPARE(box.title, QString("Information"));
+        verifyCompleteSession(fx, run);
+        return;
+    }
+    ++m_faults;
+    QVERIFY2(box.title != "Information", "an export whose tracks could not be written reported success");
+    QCOMPARE(box.title, QString("Error"));
+    QStringList expected;
+    for (const QString &name : kTrackNames)
+        expected << "Unable to write:\n    " + name;
+    QVERIFY2(expected.contains(box.text), qPrintable(box.text));
+    QVERIFY(!run.result);
+}
+
+void ExportFaultsTest::sessionFolderRemovedWhileConverting()
+{
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    const ExportRun run = runExport(
+        fx,
+        [&](QProgressDialog *dialog) {
+            if (!dialog->labelText().startsWith("Converting "))
+                return false;
+            return QDir(fx.session).removeRecursively();
+        },
+        false);
+    QVERIFY(run.faultInjected);
+    QVERIFY2(run.outsideChanges.isEmpty(), qPrintable(run.outsideChanges.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    QVERIFY2(run.boxes[0].title != "Information", "the export reported success into a removed folder");
+    QCOMPARE(run.boxes[0].title, QString("Error"));
+    QVERIFY2(run.boxes[0].text.startsWith("Unable to write:\n    "), qPrintable(run.boxes[0].text));
+    QVERIFY(!run.result);
+}
+
+void ExportFaultsTest::metadataUnwritable()
+{
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    // A folder where the metadata file must go: opening it for writing fails.
+    const ExportRun run = runExport(fx, [&](QProgressDialog *dialog) {
+        return dialog->labelText() == "Padding sound data"
+               && QDir(fx.session).mkdir(kMetadataFileName);
+    });
+    QVERIFY(run.faultInjected);
+    QVERIFY2(run.outsideChanges.isEmpty(), qPrintable(run.outsideChanges.join('\n')));
+    QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    QCOMPARE(run.boxes[0].title, QString("Error"));
+    QCOMPARE(run.boxes[0].text, kMetadataUnwritableText);
+    QVERIFY(!run.result);
+    const QStringList tracks = trackFiles(fx.session);
+    QCOMPARE(tracks.size(), kTrackNames.size());
+    for (const QString &track : tracks)
+        QCOMPARE(metaflacInfo(track).totalSamples, kLongestFrames);
+}
+
+void ExportFaultsTest::sourceDeletedAfterDrop()
+{
+    const QString source = m_root.filePath("src/vanishing.wav");
+    QVERIFY(QFile::copy(m_short, source));
+    Fixture fx = makeFixture(false);
+    QVERIFY(fx.list);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(source)});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(fx.window.get(), &enter);
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(fx.window.get(), &drop);
+    QCOMPARE(fx.list->count(), 2);
+    QVERIFY(QFile::remove(source));
+    ++m_faults;
+
+    const ExportRun run = runExport(fx, {});
+    QVERIFY2(run.outsideChanges.isEmpty(), qPrintable(run.outsideChanges.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    QCOMPARE(run.boxes[0].title, QString("Error"));
+    QCOMPARE(run.boxes[0].text, "Unable to open:\n    " + QDir::toNativeSeparators(source));
+    QVERIFY(!run.result);
+    QVERIFY(QFileInfo(fx.session).isDir());
+    QVERIFY(QDir(fx.session).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+void ExportFaultsTest::sourceReplacedWithFewerChannels()
+{
+    // Dropped as stereo, then overwritten by a mono file: the export must not
+    // read a channel the source no longer has.
+    const QString source = m_root.filePath("src/swapped.wav");
+    QVERIFY(QFile::copy(m_short, source));
+    Fixture fx = makeFixture(false);
+    QVERIFY(fx.list);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(source)});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(fx.window.get(), &enter);
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(fx.window.get(), &drop);
+    QCOMPARE(fx.list->count(), 2);
+    QVERIFY(makeSine(source, 44100, 1, kShortSeconds, 440.0, {"-c:a", "pcm_s16le"}));
+    ++m_faults;
+
+    const ExportRun run = runExport(fx, {});
+    QVERIFY2(run.outsideChanges.isEmpty(), qPrintable(run.outsideChanges.join('\n')));
+    QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    QVERIFY2(run.boxes[0].title != "Information", "a channel the source no longer has was exported");
+    QCOMPARE(run.boxes[0].title, QString("Error"));
+    QVERIFY2(run.boxes[0].text.startsWith("Unable to "), qPrintable(run.boxes[0].text));
+    QVERIFY(!run.result);
+}
+
+void ExportFaultsTest::cleanupTestCase()
+{
+    qInfo("exports run: %d, faults injected: %d", m_exports, m_faults);
+}
+
+QTEST_MAIN(ExportFaultsTest)
+#include "tst_exportfaults.moc"
