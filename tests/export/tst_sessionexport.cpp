@@ -1,0 +1,606 @@
+#include "app/sessionmakerwindow.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <csignal>
+#include <functional>
+#include <memory>
+
+using namespace TestSupport;
+
+namespace {
+
+constexpr double kLsb = 1.0 / 8388608.0;
+
+QProgressDialog *findProgressDialog()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QProgressDialog *>(w))
+            return dialog;
+    }
+    return nullptr;
+}
+
+// Calls f with the export's progress dialog every time the event loop turns.
+class ProgressSpy : public QObject
+{
+public:
+    explicit ProgressSpy(std::function<void(QProgressDialog *)> f)
+        : f(std::move(f))
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            if (QProgressDialog *dialog = findProgressDialog())
+                this->f(dialog);
+        });
+        timer.start(0);
+    }
+
+private:
+    std::function<void(QProgressDialog *)> f;
+    QTimer timer;
+};
+
+// Lowers this process's file-size limit while it lives; SIGXFSZ is ignored
+// so that writes beyond the limit just fail.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &previous);
+        rlimit lowered = previous;
+        lowered.rlim_cur = bytes;
+        active = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+    bool active = false;
+
+private:
+    rlimit previous{};
+    void (*previousHandler)(int) = nullptr;
+};
+
+QStringList folderEntries(const QString &path)
+{
+    return QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// One window with its list, a folder for inputs and outputs, and a watcher
+// answering the export's message boxes.
+struct Session
+{
+    QTemporaryDir dir;
+    SessionMakerWindow window;
+    QListWidget *list = nullptr;
+    MessageBoxWatcher watcher;
+
+    Session() { list = window.findChild<QListWidget *>("waveList"); }
+
+    QString input(const QString &name) const { return dir.filePath(name); }
+
+    void add(const QString &name, const QString &path, int channel)
+    {
+        auto *item = new QListWidgetItem(name, list);
+        item->setData(Qt::UserRole, QStringList{name, path, QString::number(channel)});
+    }
+
+    bool exportTo(const QString &target)
+    {
+        bool result = false;
+        const bool invoked = QMetaObject::invokeMethod(&window, "writeSession", Qt::DirectConnection,
+                                                       Q_RETURN_ARG(bool, result), Q_ARG(QString, target));
+        return invoked && result;
+    }
+};
+
+// Compares a track file, as the reference decoder reads it, with one channel
+// of its source as FFmpeg decodes it, then expects zeros up to length.
+void compareTrack(const QString &flacPath, const QString &source, int channel, qint64 length)
+{
+    QString message;
+    QVERIFY2(flacTestPasses(flacPath, &message), qPrintable(flacPath + ": " + message));
+    const FlacInfo info = metaflacInfo(flacPath);
+    QCOMPARE(info.sampleRate, 48000);
+    QCOMPARE(info.channels, 1);
+    QCOMPARE(info.bitsPerSample, 24);
+    QCOMPARE(info.totalSamples, length);
+
+    int channels = 0;
+    const QVector<float> expected = decodeToFloats(source, &channels);
+    QVERIFY(channels > channel);
+    const qint64 sourceFrames = expected.size() / channels;
+    QVERIFY(sourceFrames <= length);
+    const QVector<qint32> actual = readFlacWithFlacTool(flacPath);
+    QCOMPARE(qint64(actual.size()), length);
+    for (qint64 i = 0; i < length; ++i) {
+        const double want = i < sourceFrames ? double(expected[int(i * channels + channel)]) : 0.0;
+        const double got = actual[int(i)] * kLsb;
+        const bool same = i < sourceFrames ? std::abs(got - want) <= 2 * kLsb : actual[int(i)] == 0;
+        if (!same)
+            QFAIL(qPrintable(QString("%1 frame %2: %3, expected %4").arg(flacPath).arg(i).arg(got).arg(want)));
+    }
+}
+
+const char kWorkedExampleJson[] = R"({
+    "complete": true,
+    "ext": ".flac",
+    "files": [
+        "Band - Bass_ DI",
+        "Drums overhead L",
+        "Drums overhead R",
+        "Band - Bass_ DI"
+    ],
+    "lengthSamples": 504000,
+    "lengthSeconds": 10.5,
+    "mapping": [
+        "i.0",
+        "i.1",
+        "i.2",
+        "i.3"
+    ],
+    "names": [
+        "Band - Bass: DI",
+        "Drums overhead L",
+        "Drums overhead R",
+        "Band - Bass: DI"
+    ],
+    "sampleRate": 48000
+}
+)";
+
+const char kEmptySessionJson[] = R"({
+    "complete": true,
+    "ext": ".flac",
+    "files": [
+    ],
+    "lengthSamples": 0,
+    "lengthSeconds": 0,
+    "mapping": [
+    ],
+    "names": [
+    ],
+    "sampleRate": 48000
+}
+)";
+
+const QString kCancelledText = "The process was cancelled by user.\nIncomplete files are remaining in the session folder";
+const QString kMetadataUnwritableText = "Unable to write:\n    .nelvorecsession\n\nIncompete files are left.";
+
+} // namespace
+
+class TestSessionExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (!haveTool("ffmpeg") || !haveTool("flac") || !haveTool("metaflac"))
+            QSKIP("ffmpeg, flac and metaflac are needed to make inputs and check outputs");
+    }
+
+    void workedExample()
+    {
+        Session s;
+        const QString bass = s.input("bass.wav");
+        const QString drums = s.input("drums_overhead.wav");
+        QVERIFY(makeSine(bass, 48000, 1, 10.5, 220.0, {"-metadata", "artist=Band", "-metadata", "title=Bass: DI"}));
+        QVERIFY(makeSine(drums, 48000, 2, 9.0, 330.0));
+        s.add("Band - Bass: DI", bass, 0);
+        s.add("Drums overhead L", drums, 0);
+        s.add("Drums overhead R", drums, 1);
+        s.add("Band - Bass: DI", bass, 0);
+
+        const QString target = s.dir.filePath("Song 7");
+        const QStringList tracks{"Band - Bass_ DI.flac", "Drums overhead L.flac", "Drums overhead R.flac"};
+        bool completeWhenReported = false;
+        s.watcher.onShown = [&](QMessageBox *) {
+            completeWhenReported = QFileInfo::exists(QDir(target).filePath(".nelvorecsession"));
+            for (const QString &track : tracks)
+                completeWhenReported = completeWhenReported && flacTestPasses(QDir(target).filePath(track));
+        };
+        QStringList labels;
+        int convertingMaximum = -2;
+        ProgressSpy spy([&](QProgressDialog *dialog) {
+            if (labels.isEmpty() || labels.last() != dialog->labelText())
+                labels << dialog->labelText();
+            if (dialog->labelText().startsWith("Converting"))
+                convertingMaximum = dialog->maximum();
+        });
+
+        QVERIFY(s.exportTo(target));
+
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        const ShownBox box = s.watcher.boxes.first();
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.title, QString("Information"));
+        QCOMPARE(box.text, "The following session was created:\n    " + QDir::toNativeSeparators(target));
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(box.parentName, QString("SessionMakerWindow"));
+        QVERIFY2(completeWhenReported, "the success box came before every file was complete");
+
+        QCOMPARE(labels, (QStringList{"Processing input files", "Creating output files", "Converting bass.wav",
+                                      "Converting drums_overhead.wav", "Padding sound data", "Writing metadata"}));
+        QCOMPARE(convertingMaximum, (504000 + 2 * 432000) / 4096);
+        QVERIFY(!findProgressDialog());
+
+        QCOMPARE(folderEntries(target), QStringList{".nelvorecsession"} + tracks);
+        QCOMPARE(readAll(QDir(target).filePath(".nelvorecsession")), QByteArray(kWorkedExampleJson));
+        compareTrack(QDir(target).filePath(tracks[0]), bass, 0, 504000);
+        compareTrack(QDir(target).filePath(tracks[1]), drums, 0, 504000);
+        compareTrack(QDir(target).filePath(tracks[2]), drums, 1, 504000);
+    }
+
+    void tracksCarryTheirSourceChannels_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QStringList>("extraArgs");
+        QTest::newRow("mono wav") << "mono.wav" << 1 << QStringList();
+        QTest::newRow("stereo flac") << "stereo.flac" << 2 << QStringList();
+        QTest::newRow("5.1 wav") << "surround.wav" << 6 << QStringList{"-channel_layout", "5.1"};
+        QTest::newRow("24-bit wav") << "deep.wav" << 2 << QStringList{"-c:a", "pcm_s24le"};
+    }
+
+    void tracksCarryTheirSourceChannels()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(int, channels);
+        QFETCH(QStringList, extraArgs);
+        Session s;
+        const QString source = s.input(fileName);
+        QVERIFY(makeSine(source, 48000, channels, 2.5, 110.0, extraArgs));
+        for (int c = 0; c < channels; ++c)
+            s.add(QString("Ch %1").arg(c + 1), source, c);
+        const QString target = s.dir.filePath("out");
+        QVERIFY(s.exportTo(target));
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        QCOMPARE(s.watcher.boxes.first().title, QString("Information"));
+        QCOMPARE(folderEntries(target).size(), channels + 1);
+        for (int c = 0; c < channels; ++c)
+            compareTrack(QDir(target).filePath(QString("Ch %1.flac").arg(c + 1)), source, c, 120000);
+    }
+
+    void resamplesTo48k()
+    {
+        Session s;
+        const QString source = s.input("cd.wav");
+        constexpr double kFreq = 441.0;
+        QVERIFY(makeSine(source, 44100, 1, 3.0, kFreq));
+        s.add("CD", source, 0);
+        const QString target = s.dir.filePath("out");
+        QVERIFY(s.exportTo(target));
+        const QString track = QDir(target).filePath("CD.flac");
+        QVERIFY(flacTestPasses(track));
+        const FlacInfo info = metaflacInfo(track);
+        QCOMPARE(info.sampleRate, 48000);
+        QVERIFY2(std::abs(info.totalSamples - 144000) <= 100, qPrintable(QString::number(info.totalSamples)));
+
+        // The pitch must survive: a 441 Hz sine crosses zero 882 times a second.
+        const QVector<qint32> samples = readFlacWithFlacTool(track);
+        int crossings = 0;
+        double peak = 0;
+        for (int i = 1; i < samples.size(); ++i) {
+            crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+            peak = std::max(peak, std::abs(samples[i] * kLsb));
+        }
+        QVERIFY2(std::abs(crossings - 3 * 2 * kFreq) <= 4, qPrintable(QString::number(crossings)));
+        QVERIFY2(std::abs(peak - 0.5) < 0.02, qPrintable(QString::number(peak)));
+    }
+
+    void emptyListWritesOnlyMetadata()
+    {
+        Session s;
+        const QString target = s.dir.filePath("empty");
+        QStringList labels;
+        ProgressSpy spy([&](QProgressDialog *dialog) {
+            if (labels.isEmpty() || labels.last() != dialog->labelText())
+                labels << dialog->labelText();
+        });
+        QVERIFY(s.exportTo(target));
+        QCOMPARE(folderEntries(target), QStringList{".nelvorecsession"});
+        QCOMPARE(readAll(QDir(target).filePath(".nelvorecsession")), QByteArray(kEmptySessionJson));
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        QCOMPARE(s.watcher.boxes.first().text,
+                 "The following session was created:\n    " + QDir::toNativeSeparators(target));
+        QVERIFY(!labels.join('|').contains("Converting"));
+        QVERIFY(labels.contains("Padding sound data"));
+        QCOMPARE(labels.last(), QString("Writing metadata"));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("text");
+        const QString exists = "The output folder already exists. Please delete it first before re-exporting.";
+        const QString nested = "Cannot create a session folder inside another session folder.";
+        QTest::newRow("target is a file") << "file:out" << "out" << exists;
+        QTest::newRow("target is a folder") << "folder:out" << "out" << exists;
+        QTest::newRow("parent is a session") << "file:.nelvorecsession" << "out" << nested;
+        QTest::newRow("parent holds such a folder") << "folder:.nelvorecsession" << "out" << nested;
+        QTest::newRow("parent missing") << "" << "missing/out" << "Unable to create session folder.";
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, target);
+        QFETCH(QString, text);
+        Session s;
+        const QString source = s.input("tone.wav");
+        QVERIFY(makeSine(source, 48000, 1, 0.5));
+        s.add("Tone", source, 0);
+        const QString setupPath = s.dir.filePath(setup.section(':', 1));
+        if (setup.startsWith("file:")) {
+            QFile file(setupPath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else if (setup.startsWith("folder:")) {
+            QVERIFY(QDir().mkdir(setupPath));
+        }
+        const QStringList before = folderEntries(s.dir.path());
+        bool dialogSeen = false;
+        ProgressSpy spy([&](QProgressDialog *) { dialogSeen = true; });
+
+        QVERIFY(!s.exportTo(s.dir.filePath(target)));
+
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        const ShownBox box = s.watcher.boxes.first();
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.title, QString("Error"));
+        QCOMPARE(box.text, text);
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(box.parentName, QString("SessionMakerWindow"));
+        QVERIFY(!dialogSeen);
+        QCOMPARE(folderEntries(s.dir.path()), before);
+        if (setup.startsWith("folder:"))
+            QVERIFY(folderEntries(setupPath).isEmpty());
+        QVERIFY(!QFileInfo::exists(s.dir.filePath("missing")));
+    }
+
+    void unreadableSources_data()
+    {
+        QTest::addColumn<QString>("breakage");
+        QTest::newRow("deleted") << "deleted";
+        QTest::newRow("replaced by text") << "text";
+        QTest::newRow("second of two deleted") << "second";
+        QTest::newRow("now mono, channel 1 routed") << "mono";
+    }
+
+    void unreadableSources()
+    {
+        QFETCH(QString, breakage);
+        Session s;
+        const QString first = s.input("first take.wav");
+        const QString second = s.input("second.wav");
+        QVERIFY(makeSine(first, 48000, 2, 1.0));
+        QVERIFY(makeSine(second, 48000, 1, 1.0));
+        s.add("First L", first, 0);
+        s.add("First R", first, 1);
+        s.add("Second", second, 0);
+        QString broken = first;
+        if (breakage == "deleted") {
+            QVERIFY(QFile::remove(first));
+        } else if (breakage == "text") {
+            QFile file(first);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("this is no longer audio\n");
+        } else if (breakage == "second") {
+            broken = second;
+            QVERIFY(QFile::remove(second));
+        } else {
+            QVERIFY(QFile::remove(first));
+            QVERIFY(makeSine(first, 48000, 1, 1.0));
+        }
+        const QString target = s.dir.filePath("out");
+
+        QVERIFY(!s.exportTo(target));
+
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        QCOMPARE(s.watcher.boxes.first().title, QString("Error"));
+        QCOMPARE(s.watcher.boxes.first().text, "Unable to open:\n    " + QDir::toNativeSeparators(broken));
+        QVERIFY(QFileInfo(target).isDir());
+        QVERIFY(folderEntries(target).isEmpty());
+        QVERIFY(!findProgressDialog());
+    }
+
+    void cancelDuringConversion()
+    {
+        Session s;
+        const QString source = s.input("long.flac");
+        QVERIFY(makeSine(source, 48000, 2, 120.0));
+        s.add("Long L", source, 0);
+        s.add("Long R", source, 1);
+        const QString target = s.dir.filePath("out");
+        bool cancelled = false;
+        ProgressSpy spy([&](QProgressDialog *dialog) {
+            if (!cancelled && dialog->labelText().startsWith("Converting")) {
+                cancelled = true;
+                dialog->cancel();
+            }
+        });
+
+        QVERIFY(!s.exportTo(target));
+
+        QVERIFY(cancelled);
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        QCOMPARE(s.watcher.boxes.first().icon, QMessageBox::Warning);
+        QCOMPARE(s.watcher.boxes.first().title, QString("Warning"));
+        QCOMPARE(s.watcher.boxes.first().text, kCancelledText);
+        QCOMPARE(folderEntries(target), (QStringList{"Long L.flac", "Long R.flac"}));
+        for (const QString &track : folderEntries(target)) {
+            const QString path = QDir(target).filePath(track);
+            QString message;
+            QVERIFY2(flacTestPasses(path, &message), qPrintable(message));
+            const qint64 written = metaflacInfo(path).totalSamples;
+            QVERIFY2(written > 0 && written < 120 * 48000, qPrintable(QString::number(written)));
+        }
+    }
+
+    void nameTooLongForTheFileSystem()
+    {
+        Session s;
+        const QString source = s.input("tone.wav");
+        QVERIFY(makeSine(source, 48000, 2, 0.5));
+        const QString longName(300, QLatin1Char('n'));
+        s.add("Fine", source, 0);
+        s.add(longName, source, 1);
+        const QString target = s.dir.filePath("out");
+        QVERIFY(!s.exportTo(target));
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        QCOMPARE(s.watcher.boxes.first().title, QString("Error"));
+        QCOMPARE(s.watcher.boxes.first().text, "Unable to write:\n    " + longName);
+        // The track made before it is left, complete and empty.
+        QCOMPARE(folderEntries(target), QStringList{"Fine.flac"});
+        QVERIFY(runTool("flac", {"-t", "-s", QDir(target).filePath("Fine.flac")}).ok());
+        QCOMPARE(metaflacInfo(QDir(target).filePath("Fine.flac")).totalSamples, qint64(0));
+    }
+
+    void failedWritesAreReported_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<int>("limitBytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("while converting") << 10.0 << 60000 << "Unable to write:\n    Tone";
+        QTest::newRow("when the track is completed") << 0.05 << 200 << "Unable to write:\n    Tone";
+        QTest::newRow("metadata file") << 0.0 << 10 << kMetadataUnwritableText;
+    }
+
+    void failedWritesAreReported()
+    {
+        QFETCH(double, seconds);
+        QFETCH(int, limitBytes);
+        QFETCH(QString, text);
+        Session s;
+        if (seconds > 0) {
+            const QString source = s.input("tone.wav");
+            QVERIFY(makeSine(source, 48000, 1, seconds));
+            s.add("Tone", source, 0);
+        }
+        const QString target = s.dir.filePath("out");
+        bool result = true;
+        {
+            FileSizeLimit limit{rlim_t(limitBytes)};
+            QVERIFY(limit.active);
+            result = s.exportTo(target);
+        }
+        QVERIFY(!result);
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        QCOMPARE(s.watcher.boxes.first().icon, QMessageBox::Warning);
+        QCOMPARE(s.watcher.boxes.first().title, QString("Error"));
+        QCOMPARE(s.watcher.boxes.first().text, text);
+        if (seconds > 0)
+            QVERIFY(!QFileInfo::exists(QDir(target).filePath(".nelvorecsession")));
+    }
+
+    void namesDifferingOnlyInCaseGetTheirOwnFiles()
+    {
+        Session s;
+        const QString a = s.input("a.wav");
+        const QString b = s.input("b.wav");
+        QVERIFY(makeSine(a, 48000, 1, 1.0, 300.0));
+        QVERIFY(makeSine(b, 48000, 1, 1.0, 700.0));
+        s.add("Kick", a, 0);
+        s.add("kick", b, 0);
+        const QString target = s.dir.filePath("out");
+        QVERIFY(s.exportTo(target));
+
+        const QJsonArray files = QJsonDocument::fromJson(readAll(QDir(target).filePath(".nelvorecsession")))
+                                     .object()
+                                     .value("files")
+                                     .toArray();
+        QCOMPARE(files.size(), 2);
+        const QString first = files[0].toString();
+        const QString second = files[1].toString();
+        QCOMPARE(first, QString("Kick"));
+        QVERIFY(first.compare(second, Qt::CaseInsensitive) != 0);
+        QCOMPARE(folderEntries(target).size(), 3);
+        compareTrack(QDir(target).filePath(first + ".flac"), a, 0, 48000);
+        compareTrack(QDir(target).filePath(second + ".flac"), b, 0, 48000);
+    }
+
+    void itemsRemovedBeforeTheyAreRead()
+    {
+        Session s;
+        const QString source = s.input("tone.wav");
+        QVERIFY(makeSine(source, 48000, 2, 0.5));
+        const QString other = s.input("other.wav");
+        QVERIFY(makeSine(other, 48000, 1, 0.5));
+        s.add("Tone L", source, 0);
+        s.add("Tone R", source, 1);
+        s.add("Other", other, 0);
+        // Runs at the export's first event processing, after it counted three items.
+        QTimer::singleShot(0, s.list, [&] {
+            delete s.list->takeItem(2);
+            delete s.list->takeItem(1);
+        });
+        const QString target = s.dir.filePath("out");
+        QVERIFY(s.exportTo(target));
+        QCOMPARE(s.list->count(), 1);
+
+        const QJsonObject session =
+            QJsonDocument::fromJson(readAll(QDir(target).filePath(".nelvorecsession"))).object();
+        QCOMPARE(session.value("names").toArray(), QJsonArray{"Tone L"});
+        QCOMPARE(session.value("files").toArray(), QJsonArray{"Tone L"});
+        QCOMPARE(session.value("mapping").toArray(), QJsonArray{"i.0"});
+        QCOMPARE(folderEntries(target), (QStringList{".nelvorecsession", "Tone L.flac"}));
+    }
+
+    void sourceWithoutStatedDuration()
+    {
+        Session s;
+        // Matroska written to a pipe cannot go back to state its duration.
+        const QString source = s.input("nodur.mka");
+        const ToolResult made = runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-nostdin", "-f", "lavfi",
+                                                   "-i", "sine=frequency=440:sample_rate=48000:duration=1",
+                                                   "-c:a", "flac", "-f", "matroska", "pipe:1"});
+        QVERIFY(made.ok());
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(made.out), qint64(made.out.size()));
+        file.close();
+        const ToolResult probe = runTool("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of",
+                                                     "csv=p=0", source});
+        QCOMPARE(probe.out.trimmed(), QByteArray("N/A"));
+        s.add("Tone", source, 0);
+        int maximum = -2;
+        ProgressSpy spy([&](QProgressDialog *dialog) {
+            if (dialog->labelText().startsWith("Converting"))
+                maximum = dialog->maximum();
+        });
+        const QString target = s.dir.filePath("out");
+        QVERIFY(s.exportTo(target));
+        QVERIFY2(maximum >= 0, qPrintable(QString::number(maximum)));
+        compareTrack(QDir(target).filePath("Tone.flac"), source, 0, 48000);
+    }
+};
+
+QTEST_MAIN(TestSessionExport)
+#include "tst_sessionexport.moc"
