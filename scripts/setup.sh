@@ -9,6 +9,7 @@ packages=(
     libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
     juce-modules-source libflac-dev
     ffmpeg flac xvfb xauth
+    clang libclang-rt-14-dev
 )
 
 missing=()
