@@ -597,7 +597,8 @@ private slots:
         });
         const QString target = s.dir.filePath("out");
         QVERIFY(s.exportTo(target));
-        QVERIFY2(maximum >= 0, qPrintable(QString::number(maximum)));
+        // Unknown length counts as none: the range stays 0 to 0 instead of some wrapped quotient.
+        QCOMPARE(maximum, 0);
         compareTrack(QDir(target).filePath("Tone.flac"), source, 0, 48000);
     }
 };
