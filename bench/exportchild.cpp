@@ -11,10 +11,10 @@
 #include <QFile>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QTextStream>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -32,6 +32,17 @@ void answerMessageBoxes(QStringList *titles)
         else
             box->reject();
     }
+}
+
+// What the export's progress dialog says at the moment, to place a gap in its stages.
+QString progressLabel(const QWidget &window)
+{
+    const auto dialogs = window.findChildren<QProgressDialog *>();
+    for (const QProgressDialog *dialog : dialogs) {
+        if (dialog->isVisible())
+            return dialog->labelText();
+    }
+    return QStringLiteral("no progress dialog");
 }
 
 bool fillTrackList(QListWidget *waveList, const QStringList &sources)
@@ -63,6 +74,7 @@ bool writeMeasurement(const ExportMeasurement &measurement, const QString &path)
         << "seconds=" << QString::number(measurement.seconds, 'f', 6) << '\n'
         << "longestGapMs=" << QString::number(measurement.longestGapMs, 'f', 3) << '\n'
         << "eventPoints=" << measurement.eventPoints << '\n'
+        << "longestGapPlace=" << measurement.longestGapPlace << '\n'
         << "boxTitles=" << measurement.boxTitles.join('|') << '\n';
     return out.status() == QTextStream::Ok;
 }
@@ -86,12 +98,14 @@ bool readMeasurement(const QString &path, ExportMeasurement *measurement)
             measurement->longestGapMs = value.toDouble();
         else if (key == "eventPoints")
             measurement->eventPoints = value.toInt();
+        else if (key == "longestGapPlace")
+            measurement->longestGapPlace = value;
         else if (key == "boxTitles")
             measurement->boxTitles = value.split('|', Qt::SkipEmptyParts);
         else
             --fields;
     }
-    return fields == 5;
+    return fields == 6;
 }
 
 int runExportChild(const QString &sessionDir, const QString &resultPath, const QStringList &sources)
@@ -106,7 +120,16 @@ int runExportChild(const QString &sessionDir, const QString &resultPath, const Q
     QElapsedTimer clock;
     qint64 lastPoint = 0;
     qint64 longestGap = 0;
+    QString lastLabel;
     bool exporting = false;
+    const auto notePoint = [&](qint64 now, const QString &label) {
+        if (now - lastPoint > longestGap) {
+            longestGap = now - lastPoint;
+            measurement.longestGapPlace = QString("from \"%1\" to \"%2\"").arg(lastLabel, label);
+        }
+        lastPoint = now;
+        lastLabel = label;
+    };
 
     // A zero-interval timer fires only when its thread processes events, so the
     // spacing of its firings is the spacing of the export's event-processing points.
@@ -115,9 +138,7 @@ int runExportChild(const QString &sessionDir, const QString &resultPath, const Q
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         if (!exporting)
             return;
-        const qint64 now = clock.nsecsElapsed();
-        longestGap = std::max(longestGap, now - lastPoint);
-        lastPoint = now;
+        notePoint(clock.nsecsElapsed(), progressLabel(window));
         ++measurement.eventPoints;
         answerMessageBoxes(&measurement.boxTitles);
     });
@@ -125,6 +146,7 @@ int runExportChild(const QString &sessionDir, const QString &resultPath, const Q
     QTimer::singleShot(0, &window, [&] {
         ticker.start();
         exporting = true;
+        lastLabel = QStringLiteral("start");
         clock.start();
         bool succeeded = false;
         QMetaObject::invokeMethod(&window, "writeSession", Qt::DirectConnection, Q_RETURN_ARG(bool, succeeded),
@@ -132,7 +154,7 @@ int runExportChild(const QString &sessionDir, const QString &resultPath, const Q
         const qint64 end = clock.nsecsElapsed();
         exporting = false;
         ticker.stop();
-        longestGap = std::max(longestGap, end - lastPoint);
+        notePoint(end, QStringLiteral("return"));
         measurement.succeeded = succeeded;
         measurement.seconds = double(end) / 1e9;
         measurement.longestGapMs = double(longestGap) / 1e6;

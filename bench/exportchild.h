@@ -9,6 +9,7 @@ struct ExportMeasurement
     bool succeeded = false;
     double seconds = 0.0;       // the writeSession call, start to return
     double longestGapMs = 0.0;  // longest stretch without event processing inside it
+    QString longestGapPlace;    // the progress labels at its two ends
     int eventPoints = 0;        // times the export let the event loop run
     QStringList boxTitles;      // message boxes it showed, in order
 };
