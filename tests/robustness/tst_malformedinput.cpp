@@ -646,7 +646,7 @@ void MalformedInputTest::exportWhatOpened()
         for (const QJsonValue &file : json.value("files").toArray()) {
             const QString track = QDir(session).filePath(file.toString() + kTrackExtension);
             QString message;
-            if (!flacTestPasses(track, &message))
+            if (!flacComplete(track, &message))
                 problems << track + ": " + message;
             else if (metaflacInfo(track).totalSamples != length)
                 problems << track + ": length differs from lengthSamples";

@@ -196,4 +196,14 @@ bool waitFor(const std::function<bool()> &pred, int timeoutMs)
     return pred();
 }
 
+bool flacComplete(const QString &path, QString *message)
+{
+    if (metaflacInfo(path).totalSamples != 0)
+        return flacTestPasses(path, message);
+    const ToolResult test = runTool("flac", {"-t", "-s", path});
+    if (message)
+        *message = QString::fromLocal8Bit(test.err);
+    return test.ok() && readFlacWithFlacTool(path).isEmpty();
+}
+
 } // namespace TestSupport

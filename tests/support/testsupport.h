@@ -94,4 +94,9 @@ private:
 // Processes events until pred holds or timeoutMs passes; returns pred().
 bool waitFor(const std::function<bool()> &pred, int timeoutMs = 10000);
 
+// A finished FLAC file, also when it holds no audio: FLAC records zero frames
+// as "length unknown", which `flac -t -w` refuses; such a file must decode to
+// nothing, where an unfinished one still holds frames.
+bool flacComplete(const QString &path, QString *message = nullptr);
+
 } // namespace TestSupport
