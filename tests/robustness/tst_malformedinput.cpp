@@ -422,6 +422,21 @@ void MalformedInputTest::addSpecials()
         put("riffsize.wav", riffLie);
     }
 
+    // Float samples that are no numbers: a decoder hands them on as they are.
+    const QByteArray floats = readBytes(m_basePaths.value("f32wav"));
+    const int floatData = riffChunk(floats, "data");
+    if (floatData >= 0) {
+        QByteArray nonFinite = floats;
+        const quint32 patterns[] = {0x7fc00000u, 0x7f800000u, 0xff800000u, 0x7fffffffu};
+        for (int i = 0; i < 64; ++i)
+            putLe32(nonFinite, floatData + 8 + 4 * (1000 + 997 * i), patterns[i % 4]);
+        put("nonfinite.wav", nonFinite);
+        QByteArray resampled = nonFinite;
+        putLe32(resampled, riffChunk(resampled, "fmt ") + 8 + 4, 44100);
+        putLe32(resampled, riffChunk(resampled, "fmt ") + 8 + 8, 44100 * 8);
+        put("nonfinite44100.wav", resampled);
+    }
+
     const QString target = m_basePaths.value("wav");
     const QString url = QString("http://127.0.0.1:%1/").arg(m_server.serverPort());
     put("relative.ffconcat", "ffconcat version 1.0\nfile " + QFileInfo(target).fileName().toUtf8() + "\n");
@@ -460,6 +475,7 @@ void MalformedInputTest::initTestCase()
     };
     const QStringList video{"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=" + secs};
     addBase("wav", "tone.wav", sine(2, 44100) + QStringList{"-c:a", "pcm_s16le"});
+    addBase("f32wav", "float.wav", sine(2, 48000) + QStringList{"-c:a", "pcm_f32le"});
     addBase("aiff", "tone.aiff", sine(1, 22050) + QStringList{"-c:a", "pcm_s16be"});
     addBase("flac", "tone.flac", sine(2, 48000) + QStringList{"-c:a", "flac"});
     addBase("mp3", "tone.mp3", sine(1, 44100) + QStringList{"-c:a", "libmp3lame", "-b:a", "64k"});
@@ -512,6 +528,8 @@ void MalformedInputTest::openAndPump()
         QVERIFY2(input.expect != Expect::Refused, "a stream was opened on data that is no media");
         QVERIFY2(r.ended, qPrintable(QString("no end after %1 pump calls").arg(r.calls)));
         QCOMPARE(r.partialFrameCalls, 0);
+        if (r.nonFinite > 0 && (input.name.startsWith("f32wav") || input.name.startsWith("nonfinite")))
+            QEXPECT_FAIL("", "FFStream hands NaN and infinite float samples on to the export", Continue);
         QCOMPARE(r.nonFinite, 0);
         QVERIFY(r.channels > 0 || r.frames == 0);
         for (const QString &line : lines)
