@@ -83,6 +83,10 @@ private:
             if (m_answeredAt.elapsed() > kPatienceMs) {
                 stuck = true;
                 dialog->reject();
+            } else if (m_answeredAt.elapsed() > (m_answers + 1) * kRetryMs) {
+                // A busy machine may still be reading the folder and reset the name.
+                ++m_answers;
+                answer(dialog);
             }
             return;
         }
@@ -91,6 +95,11 @@ private:
         title = dialog->windowTitle();
         directory = dialog->directory().absolutePath();
         acceptMode = dialog->acceptMode();
+        answer(dialog);
+    }
+
+    void answer(QFileDialog *dialog)
+    {
         if (m_chosenPath.isEmpty()) {
             dialog->reject();
             return;
@@ -107,7 +116,9 @@ private:
         static_cast<QDialog *>(dialog)->accept();
     }
 
-    static constexpr int kPatienceMs = 3000;
+    static constexpr int kPatienceMs = 10000;
+    static constexpr int kRetryMs = 1000;
+    int m_answers = 0;
     QString m_chosenPath;
     QTimer m_timer;
     QElapsedTimer m_answeredAt;
