@@ -34,9 +34,14 @@ void answerMessageBoxes(QStringList *titles)
     }
 }
 
-// What the export's progress dialog says at the moment, to place a gap in its stages.
+// What the export shows at the moment, to place a gap in its stages.
 QString progressLabel(const QWidget &window)
 {
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible())
+            return QString("message box %1").arg(box->windowTitle());
+    }
     const auto dialogs = window.findChildren<QProgressDialog *>();
     for (const QProgressDialog *dialog : dialogs) {
         if (dialog->isVisible())
