@@ -46,6 +46,8 @@ namespace {
 constexpr qint64 kPumpCallLimit = 2000000;
 constexpr size_t kFillThreshold = 32767;
 constexpr int kInputTimeoutMs = 30000;
+// The drop handler opens every file on the GUI thread: past this the window freezes noticeably.
+constexpr qint64 kInputSlowMs = 8000;
 constexpr qint64 kExportTimeoutMs = 180000;
 constexpr double kSourceSeconds = 1.5;
 
@@ -437,6 +439,12 @@ void MalformedInputTest::addSpecials()
         put("nonfinite44100.wav", resampled);
     }
 
+    // Found by the fuzz target: an AIFF cut inside its COMM chunk whose sample rate
+    // reads as about 5e14 Hz, for 18 channels and a chunk size far past the end.
+    put("fuzz-hugerate.aiff", QByteArray("FORM\x00\x00\x0f\xce" "AIFF" "COMM\x00\x00\x63\x00"
+                                         "\x00\x12" "\x01\x00\x07\xd0" "\x00\x10" "\x40\x30\xfa\xfa\x96",
+                                         33));
+
     const QString target = m_basePaths.value("wav");
     const QString url = QString("http://127.0.0.1:%1/").arg(m_server.serverPort());
     put("relative.ffconcat", "ffconcat version 1.0\nfile " + QFileInfo(target).fileName().toUtf8() + "\n");
@@ -521,6 +529,9 @@ void MalformedInputTest::openAndPump()
     QVERIFY2(run.kind == IsolatedRun::Finished, "the child gave no report");
     const PumpReport &r = run.report;
     QVERIFY2(r.leaks == 0, qPrintable("leak reported" + detail));
+    if (run.ms >= kInputSlowMs && input.name == "fuzz-hugerate.aiff")
+        QEXPECT_FAIL("", "FFStream builds a resampler for any sample rate the header claims", Continue);
+    QVERIFY2(run.ms < kInputSlowMs, qPrintable(QString("took %1 ms").arg(run.ms)));
 
     const QStringList lines = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
     const QString invalidFrame = "player: invalid frame found in " + QString::fromUtf8(path.toUtf8());
@@ -691,7 +702,14 @@ void MalformedInputTest::exportWhatOpened()
 void MalformedInputTest::cleanupTestCase()
 {
     int usable = 0, refused = 0, failed = 0;
-    for (const IsolatedRun &run : qAsConst(m_runs)) {
+    QString slowest;
+    qint64 slowestMs = -1;
+    for (auto it = m_runs.constBegin(); it != m_runs.constEnd(); ++it) {
+        const IsolatedRun &run = it.value();
+        if (run.ms > slowestMs) {
+            slowestMs = run.ms;
+            slowest = it.key();
+        }
         if (run.kind != IsolatedRun::Finished)
             ++failed;
         else if (run.report.usable)
@@ -699,8 +717,8 @@ void MalformedInputTest::cleanupTestCase()
         else
             ++refused;
     }
-    qInfo("inputs tried: %d (opened %d, refused %d, crashed or hung %d); exports run: %d",
-          int(m_runs.size()), usable, refused, failed, m_exportsRun);
+    qInfo("inputs tried: %d (opened %d, refused %d, crashed or hung %d); exports run: %d; slowest: %s, %lld ms",
+          int(m_runs.size()), usable, refused, failed, m_exportsRun, qPrintable(slowest), slowestMs);
 }
 
 QTEST_MAIN(MalformedInputTest)
