@@ -25,15 +25,20 @@ public:
 
     juce::File file() const { return target->getFile(); }
 
-    void flush() override
+    ~RecordingOutputStream() override
     {
-        target->flush();
-        noteStatus();
-        // A short write while emptying the buffer leaves no error behind; the
-        // file then ends before the furthest byte we handed over.
-        if (target->getFile().getSize() < furthestPosition)
+        const juce::File written = target->getFile();
+        // Writes out the buffer and closes the file; it keeps no error of its own.
+        target.reset();
+        if (written.getSize() < furthestPosition)
             failed = true;
     }
+
+    // The file stream's own flush also syncs the file to the disk: a journal
+    // commit per track, each a pause of up to a few hundred milliseconds with no
+    // events processed. The buffer goes out when the file is closed, and the
+    // size check above tells whether it arrived.
+    void flush() override { noteStatus(); }
 
     bool setPosition(juce::int64 newPosition) override
     {
