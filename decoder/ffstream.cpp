@@ -8,12 +8,16 @@ extern "C" {
 }
 
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
 constexpr int kSoftReadErrorLimit = 99;
 constexpr double kMicrosecondsPerSecond = 1000000.0;
+// Well above any real recording (DSD1024 decodes at 5.6448 MHz); a damaged header
+// claiming more would have the resampler build filters for seconds on end.
+constexpr int kMaxInputSampleRate = 6144000;
 
 void printLine(const char *format, const QByteArray &path)
 {
@@ -163,7 +167,8 @@ FFStream::FFStream(const QString &path, int rate)
     }
 
     swrInputFormat = codecContext->sample_fmt;
-    if (swr_alloc_set_opts2(&swrContext, &codecContext->ch_layout, AV_SAMPLE_FMT_FLT, int(sampleRate),
+    if (codecContext->sample_rate < 1 || codecContext->sample_rate > kMaxInputSampleRate
+        || swr_alloc_set_opts2(&swrContext, &codecContext->ch_layout, AV_SAMPLE_FMT_FLT, int(sampleRate),
                             &codecContext->ch_layout, codecContext->sample_fmt,
                             codecContext->sample_rate, 0, nullptr) < 0
         || !swrContext || swr_init(swrContext) != 0) {
@@ -295,6 +300,7 @@ bool FFStream::convertFrame(SampleBuffer &buffer, int *frames)
     int n = swr_convert(swrContext, &out, room(), in, frame->nb_samples);
     *frames = 0;
     while (n > 0) {
+        clearNonFinite(n);
         *frames += appendData(buffer, outBuffer, n);
         // A full output area means the resampler kept input back; take the rest now.
         if (n < room())
@@ -328,6 +334,17 @@ bool FFStream::finishInput(SampleBuffer &buffer)
     return true;
 }
 
+// A damaged float stream can carry NaN or infinite samples, which the FLAC
+// writer cannot represent; they become silence.
+void FFStream::clearNonFinite(int frames)
+{
+    const int count = frames * channels;
+    for (int i = 0; i < count; ++i) {
+        if (!std::isfinite(outBuffer[i]))
+            outBuffer[i] = 0.0f;
+    }
+}
+
 int FFStream::appendData(SampleBuffer &buffer, const float *data, int frames)
 {
     const size_t count = size_t(frames) * size_t(channels);
@@ -343,6 +360,7 @@ bool FFStream::flushSwr(SampleBuffer &buffer)
     const int n = swr_convert(swrContext, &out, room(), nullptr, 0);
     if (n < 1)
         return false;
+    clearNonFinite(n);
     appendData(buffer, outBuffer, n);
     return true;
 }

@@ -77,6 +77,7 @@ private:
     Received receiveFrames(SampleBuffer &buffer, double *time, bool *decoded);
     bool convertFrame(SampleBuffer &buffer, int *frames);
     bool finishInput(SampleBuffer &buffer);
+    void clearNonFinite(int frames);
     void printInvalidFrame() const;
 
     // Reused for every read so that pump allocates no packet per call.
