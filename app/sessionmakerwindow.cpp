@@ -1,5 +1,6 @@
 #include "app/sessionmakerwindow.h"
 
+#include "app/iconfile.h"
 #include "app/ui_sessionmakerwindow.h"
 #include "decoder/ffstream.h"
 #include "platform/nativetoolbar.h"
@@ -18,13 +19,6 @@
 namespace {
 
 constexpr int kStateVersion = 0;
-
-QIcon iconFromFile(const QString &path)
-{
-    QIcon icon;
-    icon.addFile(path, QSize(), QIcon::Normal, QIcon::Off);
-    return icon;
-}
 
 } // namespace
 

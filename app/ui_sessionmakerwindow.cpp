@@ -1,5 +1,7 @@
 #include "app/ui_sessionmakerwindow.h"
 
+#include "app/iconfile.h"
+
 #include <QAction>
 #include <QCoreApplication>
 #include <QIcon>
@@ -20,13 +22,6 @@ constexpr int kInitialHeight = 321;
 constexpr int kMenuBarHeight = 23;
 constexpr int kLayoutSpacing = 6;
 constexpr int kDesignerMargin = 11;
-
-QIcon iconFromFile(const QString &path)
-{
-    QIcon icon;
-    icon.addFile(path, QSize(), QIcon::Normal, QIcon::Off);
-    return icon;
-}
 
 } // namespace
 
