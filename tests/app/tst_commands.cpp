@@ -22,6 +22,7 @@
 
 #include <memory>
 
+using TestSupport::EventCounter;
 using TestSupport::MessageBoxWatcher;
 using TestSupport::waitFor;
 
@@ -37,22 +38,6 @@ class CountedItem : public QListWidgetItem
 public:
     using QListWidgetItem::QListWidgetItem;
     ~CountedItem() override { ++destroyedItems; }
-};
-
-// Counts the queued calls delivered to the window; the Export command's call of
-// writeSession arrives as one of these.
-class QueuedCallCounter : public QObject
-{
-public:
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::MetaCall)
-            ++count;
-        return QObject::eventFilter(watched, event);
-    }
 };
 
 // Answers the next save dialog as a user would: types the name of chosenPath
@@ -202,9 +187,7 @@ private:
 
 void CommandsTest::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("Corlith"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("corlith.com"));
-    QCoreApplication::setApplicationName(QStringLiteral("Nelvo Session Maker"));
+    TestSupport::setProgramIdentity();
     QVERIFY(m_home.isValid());
 
     // A desktop folder of our own, named the way the user's folders are found.
@@ -280,7 +263,8 @@ void CommandsTest::deleteSelected()
 void CommandsTest::firstExportStartsOnDesktop()
 {
     SessionMakerWindow window;
-    QueuedCallCounter calls;
+    // The Export command's call of writeSession arrives as a queued call.
+    EventCounter calls(QEvent::MetaCall);
     window.installEventFilter(&calls);
     SaveDialogAnswer answer{QString()};
 
@@ -307,7 +291,7 @@ void CommandsTest::cancelledExport()
 
     SessionMakerWindow window;
     addTrack(waveListOf(window), QStringLiteral("a"), earlier.filePath(QStringLiteral("a.wav")), 0);
-    QueuedCallCounter calls;
+    EventCounter calls(QEvent::MetaCall);
     window.installEventFilter(&calls);
     MessageBoxWatcher boxes;
     SaveDialogAnswer answer{QString()};
@@ -347,7 +331,7 @@ void CommandsTest::chosenExport()
         QVERIFY(TestSupport::makeSine(source, 48000, 1, 0.25));
         addTrack(waveListOf(window), QStringLiteral("kick"), source, 0);
     }
-    QueuedCallCounter calls;
+    EventCounter calls(QEvent::MetaCall);
     window.installEventFilter(&calls);
     MessageBoxWatcher boxes;
     auto answer = std::make_unique<SaveDialogAnswer>(chosen);
@@ -406,7 +390,7 @@ void CommandsTest::sameEffectFromToolbarAndMenu()
     QTRY_COMPARE(textsOf(list), (QStringList{"t0", "t2"}));
     QCOMPARE(destroyedItems, 2);
 
-    QueuedCallCounter calls;
+    EventCounter calls(QEvent::MetaCall);
     window.installEventFilter(&calls);
     MessageBoxWatcher boxes;
     const QString chosen = target.filePath(QStringLiteral("take"));

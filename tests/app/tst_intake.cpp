@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QListWidget>
 #include <QMimeData>
@@ -16,17 +15,10 @@
 #include <algorithm>
 #include <memory>
 
+using TestSupport::DropResult;
 using TestSupport::MessageBoxWatcher;
 
 namespace {
-
-struct DropResult
-{
-    bool enterAccepted = false;
-    bool dropDelivered = false;
-    bool dropAccepted = false;
-    Qt::DropAction dropAction = Qt::IgnoreAction;
-};
 
 struct Item
 {
@@ -96,30 +88,10 @@ QString TestIntake::garbage(const QString &name)
     return path;
 }
 
-// Delivered as the toolkit delivers a real drag: enter first, then the drop
-// to whichever widget accepted the enter.
+// The drop proposes no action, so that accepting it without choosing copy shows.
 DropResult TestIntake::drop(const QList<QUrl> &urls)
 {
-    QMimeData mime;
-    mime.setUrls(urls);
-    const QPoint pos = m_window->rect().center();
-    DropResult result;
-
-    QDragEnterEvent enter(pos, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &mime, Qt::LeftButton,
-                          Qt::NoModifier);
-    QApplication::sendEvent(m_window.get(), &enter);
-    result.enterAccepted = enter.isAccepted();
-    if (!result.enterAccepted)
-        return result;
-
-    QDropEvent dropEvent(pos, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &mime, Qt::LeftButton,
-                         Qt::NoModifier);
-    dropEvent.setDropAction(Qt::IgnoreAction);
-    QApplication::sendEvent(m_window.get(), &dropEvent);
-    result.dropDelivered = true;
-    result.dropAccepted = dropEvent.isAccepted();
-    result.dropAction = dropEvent.dropAction();
-    return result;
+    return TestSupport::dropUrls(m_window.get(), urls, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, true);
 }
 
 DropResult TestIntake::dropFiles(const QStringList &paths)

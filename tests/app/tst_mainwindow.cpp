@@ -1,4 +1,5 @@
 #include "app/sessionmakerwindow.h"
+#include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,20 +53,6 @@ bool hasVisibleInk(const QImage &image)
     return opaque > image.width() * image.height() / 10 && opaque < image.width() * image.height();
 }
 
-class CloseCounter : public QObject
-{
-public:
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Close)
-            ++count;
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 } // namespace
 
 class MainWindowTest : public QObject
@@ -98,9 +85,7 @@ private:
 
 void MainWindowTest::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("Corlith"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("corlith.com"));
-    QCoreApplication::setApplicationName(QStringLiteral("Nelvo Session Maker"));
+    TestSupport::setProgramIdentity();
     QVERIFY(m_settingsDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
 }
@@ -348,7 +333,7 @@ void MainWindowTest::quitClosesWindow()
     SessionMakerWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    CloseCounter closes;
+    TestSupport::EventCounter closes(QEvent::Close);
     window.installEventFilter(&closes);
     auto *quit = window.findChild<QAction *>(QStringLiteral("action_Quit"));
     QVERIFY(quit);

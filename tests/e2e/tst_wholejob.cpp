@@ -6,8 +6,6 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -17,7 +15,6 @@
 #include <QJsonObject>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMimeData>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QStandardPaths>
@@ -123,18 +120,10 @@ DialogVisit runExportCommand(QAction *exportAction, const std::function<void(QFi
 
 bool sendDrop(QWidget *target, const QList<QUrl> &urls, bool *dropAccepted)
 {
-    QMimeData mime;
-    mime.setUrls(urls);
-    const QPoint at = target->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &mime, Qt::LeftButton,
-                          Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    if (!enter.isAccepted() || enter.dropAction() != Qt::CopyAction)
+    const DropResult result = dropUrls(target, urls);
+    if (!result.enterAccepted || result.enterAction != Qt::CopyAction)
         return false;
-    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &mime, Qt::LeftButton,
-                    Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    *dropAccepted = drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+    *dropAccepted = result.dropAccepted && result.dropAction == Qt::CopyAction;
     return true;
 }
 
@@ -393,11 +382,7 @@ void WholeJob::trackFiles()
     const QString path = QDir(sessionPath()).filePath(track);
     QString message;
     QVERIFY2(flacTestPasses(path, &message), qPrintable(message));
-    const FlacInfo info = metaflacInfo(path);
-    QCOMPARE(info.sampleRate, kSessionRate);
-    QCOMPARE(info.channels, 1);
-    QCOMPARE(info.bitsPerSample, kSessionBits);
-    QCOMPARE(info.totalSamples, longestSourceFrames);
+    QCOMPARE(metaflacInfo(path), (FlacInfo{kSessionRate, 1, kSessionBits, longestSourceFrames}));
 }
 
 void WholeJob::trackSamplesMatchTheirSourceChannel_data()
@@ -524,9 +509,7 @@ int main(int argc, char *argv[])
     QTemporaryDir privateConfig;
     if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
         qputenv("XDG_CONFIG_HOME", privateConfig.path().toLocal8Bit());
-    QCoreApplication::setOrganizationName(QStringLiteral("Corlith"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("corlith.com"));
-    QCoreApplication::setApplicationName(QStringLiteral("Nelvo Session Maker"));
+    setProgramIdentity();
     QApplication app(argc, argv);
     WholeJob test;
     return QTest::qExec(&test, argc, argv);

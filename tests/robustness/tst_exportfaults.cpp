@@ -11,27 +11,19 @@
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
-#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
-#include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <thread>
 
-#include <signal.h>
 #include <sys/resource.h>
 
 using namespace TestSupport;
@@ -47,63 +39,6 @@ const QString kCancelledText =
 const QString kMetadataUnwritableText =
     QStringLiteral("Unable to write:\n    .nelvorecsession\n\nIncompete files are left.");
 const QStringList kTrackNames{"Kick", "SnareL", "SnareR"};
-
-// Ends the process when the export does not return in time: a hang inside it
-// leaves no event loop that could time it out.
-class Watchdog
-{
-public:
-    explicit Watchdog(qint64 ms)
-        : m_thread([this, ms] {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_finished; }))
-                qFatal("the export did not end within %lld ms", ms);
-        })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_finished = true;
-        }
-        m_done.notify_all();
-        m_thread.join();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_finished = false;
-    std::thread m_thread;
-};
-
-// A per-file size limit for this process, as a full disk looks to a writer:
-// writes past it fail with EFBIG instead of killing the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = signal(SIGXFSZ, SIG_IGN);
-        m_active = getrlimit(RLIMIT_FSIZE, &m_old) == 0;
-        rlimit limited = m_old;
-        limited.rlim_cur = bytes;
-        m_active = m_active && setrlimit(RLIMIT_FSIZE, &limited) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        if (m_active)
-            setrlimit(RLIMIT_FSIZE, &m_old);
-        signal(SIGXFSZ, m_oldHandler);
-    }
-    bool active() const { return m_active; }
-
-private:
-    rlimit m_old{};
-    bool m_active = false;
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 // Every entry below dir with its kind, size and modification time.
 QMap<QString, QString> snapshot(const QString &dir)
@@ -253,7 +188,7 @@ ExportRun ExportFaultsTest::runExport(Fixture &fx,
     });
     poller.start();
     {
-        Watchdog dog(kExportTimeoutMs);
+        Watchdog dog(kExportTimeoutMs, "the export");
         QMetaObject::invokeMethod(fx.window.get(), "writeSession", Qt::DirectConnection,
                                   Q_RETURN_ARG(bool, run.result), Q_ARG(QString, fx.session));
     }
@@ -284,11 +219,7 @@ void ExportFaultsTest::verifyCompleteSession(const Fixture &fx, const ExportRun 
     QCOMPARE(tracks.size(), kTrackNames.size());
     for (const QString &track : tracks) {
         QVERIFY2(flacTestPasses(track), qPrintable(track));
-        const FlacInfo info = metaflacInfo(track);
-        QCOMPARE(info.totalSamples, kLongestFrames);
-        QCOMPARE(info.channels, 1);
-        QCOMPARE(info.sampleRate, kOutputRate);
-        QCOMPARE(info.bitsPerSample, kTrackBitsPerSample);
+        QCOMPARE(metaflacInfo(track), (FlacInfo{kOutputRate, 1, kTrackBitsPerSample, kLongestFrames}));
     }
 }
 
@@ -437,12 +368,7 @@ void ExportFaultsTest::sourceDeletedAfterDrop()
     QVERIFY(QFile::copy(m_short, source));
     Fixture fx = makeFixture(false);
     QVERIFY(fx.list);
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(source)});
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(fx.window.get(), &enter);
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(fx.window.get(), &drop);
+    dropUrls(fx.window.get(), {QUrl::fromLocalFile(source)}, Qt::CopyAction);
     QCOMPARE(fx.list->count(), 2);
     QVERIFY(QFile::remove(source));
     ++m_faults;
@@ -465,12 +391,7 @@ void ExportFaultsTest::sourceReplacedWithFewerChannels()
     QVERIFY(QFile::copy(m_short, source));
     Fixture fx = makeFixture(false);
     QVERIFY(fx.list);
-    QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(source)});
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(fx.window.get(), &enter);
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(fx.window.get(), &drop);
+    dropUrls(fx.window.get(), {QUrl::fromLocalFile(source)}, Qt::CopyAction);
     QCOMPARE(fx.list->count(), 2);
     QVERIFY(makeSine(source, 44100, 1, kShortSeconds, 440.0, {"-c:a", "pcm_s16le"}));
     ++m_faults;

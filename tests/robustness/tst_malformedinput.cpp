@@ -7,8 +7,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -16,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
-#include <QMimeData>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTcpServer>
@@ -25,13 +22,9 @@
 #include <QTest>
 #include <QUrl>
 
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -274,51 +267,6 @@ QStringList openFailureLines(const QString &path)
                              "couldn't open codec for %1", "unable to create software converter for %1"})
         lines << QStringLiteral("player: ") + QString::fromLatin1(form).arg(p);
     return lines;
-}
-
-// Ends the process when in-process work (a drop, an export) does not return in
-// time: a hang there has no event loop left that could time it out.
-class Watchdog
-{
-public:
-    Watchdog(qint64 ms, QByteArray what)
-        : m_thread([this, ms, what] {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_finished; }))
-                qFatal("did not end within %lld ms: %s", ms, what.constData());
-        })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_finished = true;
-        }
-        m_done.notify_all();
-        m_thread.join();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_finished = false;
-    std::thread m_thread;
-};
-
-// A drag that enters the window and is dropped, as the file manager sends it;
-// true when the drop was accepted.
-bool dropUrls(QWidget &window, const QList<QUrl> &urls)
-{
-    QMimeData mime;
-    mime.setUrls(urls);
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &drop);
-    return drop.isAccepted();
 }
 
 } // namespace
@@ -602,8 +550,8 @@ void MalformedInputTest::dropOnWindow()
     QVERIFY(list);
     MessageBoxWatcher watcher;
     {
-        Watchdog dog(kExportTimeoutMs, "drop of the damaged files");
-        QVERIFY(dropUrls(window, urls));
+        Watchdog dog(kExportTimeoutMs, "the drop of the damaged files");
+        QVERIFY(dropUrls(&window, urls, Qt::CopyAction).dropAccepted);
     }
     QVERIFY(waitFor([&] { return !watcher.boxes.isEmpty(); }));
     QTest::qWait(100);
@@ -651,7 +599,7 @@ void MalformedInputTest::exportWhatOpened()
     QList<QUrl> urls;
     for (const Input &input : chosen)
         urls << QUrl::fromLocalFile(input.path);
-    dropUrls(window, urls);
+    dropUrls(&window, urls, Qt::CopyAction);
     QCOMPARE(list->count(), channels);
 
     const QString session = m_dir.filePath(QString("export%1").arg(++m_exportsRun));
@@ -679,7 +627,7 @@ void MalformedInputTest::exportWhatOpened()
     };
     bool result = false;
     {
-        Watchdog dog(kExportTimeoutMs, "export of damaged inputs");
+        Watchdog dog(kExportTimeoutMs, "the export of damaged inputs");
         QVERIFY(QMetaObject::invokeMethod(&window, "writeSession", Qt::DirectConnection,
                                           Q_RETURN_ARG(bool, result), Q_ARG(QString, session)));
     }

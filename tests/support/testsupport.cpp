@@ -3,8 +3,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QSet>
@@ -12,6 +15,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
 
 namespace TestSupport {
@@ -204,6 +209,98 @@ bool flacComplete(const QString &path, QString *message)
     if (message)
         *message = QString::fromLocal8Bit(test.err);
     return test.ok() && readFlacWithFlacTool(path).isEmpty();
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    m_active = getrlimit(RLIMIT_FSIZE, &m_previous) == 0;
+    rlimit lowered = m_previous;
+    lowered.rlim_cur = bytes;
+    m_active = m_active && setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    if (m_active)
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+    std::signal(SIGXFSZ, m_previousHandler);
+}
+
+Watchdog::Watchdog(qint64 ms, QByteArray what)
+    : m_thread([this, ms, what] {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_done.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_finished; }))
+            qFatal("%s did not end within %lld ms", what.constData(), ms);
+    })
+{
+}
+
+Watchdog::~Watchdog()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_finished = true;
+    }
+    m_done.notify_all();
+    m_thread.join();
+}
+
+DropResult dropUrls(QWidget *target, const QList<QUrl> &urls, Qt::DropActions offered, bool blankDropAction)
+{
+    QMimeData mime;
+    mime.setUrls(urls);
+    const QPoint at = target->rect().center();
+    DropResult result;
+
+    QDragEnterEvent enter(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    result.enterAccepted = enter.isAccepted();
+    result.enterAction = enter.dropAction();
+    if (!result.enterAccepted)
+        return result;
+
+    QDropEvent drop(at, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    if (blankDropAction)
+        drop.setDropAction(Qt::IgnoreAction);
+    QApplication::sendEvent(target, &drop);
+    result.dropDelivered = true;
+    result.dropAccepted = drop.isAccepted();
+    result.dropAction = drop.dropAction();
+    return result;
+}
+
+bool operator==(const FlacInfo &a, const FlacInfo &b)
+{
+    return a.sampleRate == b.sampleRate && a.channels == b.channels && a.bitsPerSample == b.bitsPerSample
+           && a.totalSamples == b.totalSamples;
+}
+
+char *toString(const FlacInfo &info)
+{
+    return qstrdup(QString("%1 Hz, %2 channel(s), %3 bit, %4 frames")
+                       .arg(info.sampleRate).arg(info.channels).arg(info.bitsPerSample).arg(info.totalSamples)
+                       .toUtf8().constData());
+}
+
+EventCounter::EventCounter(QEvent::Type type, QObject *parent)
+    : QObject(parent)
+    , m_type(type)
+{
+}
+
+bool EventCounter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == m_type)
+        ++count;
+    return QObject::eventFilter(watched, event);
+}
+
+void setProgramIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Corlith"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("corlith.com"));
+    QCoreApplication::setApplicationName(QStringLiteral("Nelvo Session Maker"));
 }
 
 } // namespace TestSupport

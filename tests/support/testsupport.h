@@ -5,14 +5,23 @@
 // the program's modal message boxes the way a user would.
 
 #include <QByteArray>
+#include <QEvent>
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 #include <QVector>
 
+#include <sys/resource.h>
+
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
+
+class QWidget;
 
 namespace TestSupport {
 
@@ -98,5 +107,86 @@ bool waitFor(const std::function<bool()> &pred, int timeoutMs = 10000);
 // as "length unknown", which `flac -t -w` refuses; such a file must decode to
 // nothing, where an unfinished one still holds frames.
 bool flacComplete(const QString &path, QString *message = nullptr);
+
+// Lowers this process's file-size limit while it lives, as a full disk looks
+// to a writer: SIGXFSZ is ignored, so writes past the limit fail with EFBIG
+// instead of ending the process. Both are restored on destruction.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_previous{};
+    bool m_active = false;
+    void (*m_previousHandler)(int) = nullptr;
+};
+
+// Ends the process with qFatal when not destroyed within ms: a hang inside a
+// call that runs its own loop leaves no event loop that could time it out.
+class Watchdog
+{
+public:
+    Watchdog(qint64 ms, QByteArray what);
+    ~Watchdog();
+    Watchdog(const Watchdog &) = delete;
+    Watchdog &operator=(const Watchdog &) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
+};
+
+// How a drag of URLs onto a widget went.
+struct DropResult
+{
+    bool enterAccepted = false;
+    Qt::DropAction enterAction = Qt::IgnoreAction;
+    bool dropDelivered = false;
+    bool dropAccepted = false;
+    Qt::DropAction dropAction = Qt::IgnoreAction;
+};
+
+// Drags urls onto the middle of target and lets go, as Qt delivers a real
+// drag: a QDragEnterEvent offering the given actions, then, only when target
+// accepted it, a QDropEvent with the same offer. With blankDropAction the drop
+// proposes no action, so that a target accepting it without choosing one
+// shows as IgnoreAction.
+DropResult dropUrls(QWidget *target, const QList<QUrl> &urls,
+                    Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction,
+                    bool blankDropAction = false);
+
+// STREAMINFO compared as a whole, so that one QCOMPARE checks a track's format
+// and length and prints both sides when they differ.
+bool operator==(const FlacInfo &a, const FlacInfo &b);
+inline bool operator!=(const FlacInfo &a, const FlacInfo &b) { return !(a == b); }
+char *toString(const FlacInfo &info);
+
+// Counts the events of one type delivered to the objects it is installed on
+// as an event filter; lets them all through.
+class EventCounter : public QObject
+{
+public:
+    explicit EventCounter(QEvent::Type type, QObject *parent = nullptr);
+
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QEvent::Type m_type;
+};
+
+// The organisation and application names the program's main() sets, so that
+// settings are read and written under the program's own keys.
+void setProgramIdentity();
 
 } // namespace TestSupport
