@@ -8,12 +8,22 @@ namespace {
 constexpr int kChannelBase = 10;
 constexpr QChar kNameSuffix = QLatin1Char('_');
 
-// The track whose name a case-insensitive file system would not tell from name.
-// Track names stay pairwise different ignoring case, so there is at most one.
+// A name as the file system receives it: encoded as UTF-8, where every lone
+// surrogate becomes the same byte, and, on file systems that ignore the
+// normalisation form, compared in one form.
+QString fileSystemForm(const QString &name)
+{
+    return QString::fromUtf8(name.toUtf8()).normalized(QString::NormalizationForm_C);
+}
+
+// The track whose file a case- or normalisation-insensitive file system would
+// not tell from the file of name. Track names stay pairwise different in this
+// sense, so there is at most one.
 int trackFoldingTo(const QStringList &trackNames, const QString &name)
 {
+    const QString form = fileSystemForm(name);
     for (int track = 0; track < trackNames.size(); ++track) {
-        if (QString::compare(trackNames.at(track), name, Qt::CaseInsensitive) == 0)
+        if (QString::compare(fileSystemForm(trackNames.at(track)), form, Qt::CaseInsensitive) == 0)
             return track;
     }
     return -1;

@@ -87,9 +87,13 @@ void verifyInvariants(const Items &items, const TrackTables &tables)
         QVERIFY2(tables.itemTrackNames.contains(name), qPrintable(name));
         for (QChar unit : name)
             QVERIFY2(unit.unicode() >= 0x20 && !forbidden.contains(unit), qPrintable(name));
-        // Distinct files even where the file system ignores letter case.
+        // Distinct files even where the file system ignores letter case or
+        // normalisation form, compared as the encoded names it receives.
+        const auto onDisk = [](const QString &trackName) {
+            return QString::fromUtf8(QFile::encodeName(trackName)).normalized(QString::NormalizationForm_D);
+        };
         for (int other = track + 1; other < tables.trackNames.size(); ++other)
-            QVERIFY2(QString::compare(name, tables.trackNames.at(other), Qt::CaseInsensitive) != 0,
+            QVERIFY2(QString::compare(onDisk(name), onDisk(tables.trackNames.at(other)), Qt::CaseInsensitive) != 0,
                      qPrintable(name + QLatin1Char('/') + tables.trackNames.at(other)));
     }
 }
@@ -293,6 +297,25 @@ void TrackRoutingTest::routing_data()
         << QStringList{"/a.wav", "/b.wav", "/c.wav"} << "0>0 | 0>1 | 0>2"
         << QStringList{"Hat", "Hat_", "hat__"} << QStringList{"/a.wav#0", "/b.wav#0", "/c.wav#0"}
         << QStringList{"Hat", "Hat_", "hat__"};
+
+    const QString composed = QStringLiteral("Caf\u00e9");
+    const QString decomposed = QStringLiteral("Cafe\u0301");
+    QTest::newRow("normalisation-only clash of two sources")
+        << Items{{composed, "/a.wav", "0"}, {decomposed, "/b.wav", "0"}} << QStringList{"/a.wav", "/b.wav"}
+        << "0>0 | 0>1" << QStringList{composed, decomposed + "_"} << QStringList{"/a.wav#0", "/b.wav#0"}
+        << QStringList{composed, decomposed + "_"};
+
+    QTest::newRow("normalisation and case variant of one source merges")
+        << Items{{decomposed, "/a.wav", "0"}, {QStringLiteral("CAF\u00c9"), "/a.wav", "0"}}
+        << QStringList{"/a.wav"} << "0>0" << QStringList{decomposed} << QStringList{"/a.wav#0"}
+        << QStringList{decomposed, decomposed};
+
+    const QString highHalf = withUnits("Gtr ", {0xd83c}, "");
+    const QString lowHalf = withUnits("Gtr ", {0xdfb8}, "");
+    QTest::newRow("lone surrogates encoded alike are one file name")
+        << Items{{highHalf, "/a.wav", "0"}, {lowHalf, "/b.wav", "0"}} << QStringList{"/a.wav", "/b.wav"}
+        << "0>0 | 0>1" << QStringList{highHalf, lowHalf + "_"} << QStringList{"/a.wav#0", "/b.wav#0"}
+        << QStringList{highHalf, lowHalf + "_"};
 
     QTest::newRow("malformed items read missing strings as empty")
         << Items{{}, {"Solo"}, {"Solo", "/s.wav"}, {"Solo", "/s.wav", "zz"}, {"Solo", "/s.wav", "1"},
