@@ -244,7 +244,8 @@ bool SessionExport::run()
     };
     if (QFileInfo::exists(sessionDirName))
         return refuse("The output folder already exists. Please delete it first before re-exporting.");
-    const QDir parentDir(QFileInfo(sessionDirName).absolutePath());
+    // Without its trailing separator a path's parent would be the target itself.
+    const QDir parentDir(QFileInfo(QDir::cleanPath(sessionDirName)).absolutePath());
     if (QFileInfo::exists(parentDir.filePath(QLatin1String(kMetadataFileName))))
         return refuse("Cannot create a session folder inside another session folder.");
     if (!QDir().mkdir(sessionDirName))

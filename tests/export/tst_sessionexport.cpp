@@ -316,6 +316,7 @@ private slots:
         QTest::newRow("target is a folder") << "folder:out" << "out" << exists;
         QTest::newRow("parent is a session") << "file:.nelvorecsession" << "out" << nested;
         QTest::newRow("parent holds such a folder") << "folder:.nelvorecsession" << "out" << nested;
+        QTest::newRow("parent is a session, target ends in a separator") << "file:.nelvorecsession" << "out/" << nested;
         QTest::newRow("parent missing") << "" << "missing/out" << "Unable to create session folder.";
     }
 
@@ -432,6 +433,52 @@ private slots:
             const qint64 written = metaflacInfo(path).totalSamples;
             QVERIFY2(written > 0 && written < 120 * 48000, qPrintable(QString::number(written)));
         }
+    }
+
+    // An Export delivered by a running export's event processing runs to its
+    // end right there, with its own dialog, folder and box, before the first
+    // one goes on.
+    void secondExportRunsInsideTheFirst()
+    {
+        Session s;
+        const QString source = s.input("long.wav");
+        QVERIFY(makeSine(source, 48000, 2, 20.0, 200.0));
+        s.add("Long L", source, 0);
+        s.add("Long R", source, 1);
+        const QString first = s.dir.filePath("first");
+        const QString second = s.dir.filePath("second");
+        const QString firstMetadata = QDir(first).filePath(".nelvorecsession");
+        QStringList metadataWhenShown;
+        s.watcher.onShown = [&](QMessageBox *) {
+            metadataWhenShown << (QFileInfo::exists(firstMetadata) ? "first done" : "first running");
+        };
+        bool queued = false;
+        int dialogsWhileSecondRan = 0;
+        ProgressSpy spy([&](QProgressDialog *dialog) {
+            if (!queued && dialog->labelText().startsWith("Converting")) {
+                queued = QMetaObject::invokeMethod(&s.window, "writeSession", Qt::QueuedConnection,
+                                                   Q_ARG(QString, second));
+            }
+            int dialogs = 0;
+            for (QWidget *w : QApplication::topLevelWidgets())
+                dialogs += qobject_cast<QProgressDialog *>(w) != nullptr;
+            dialogsWhileSecondRan = std::max(dialogsWhileSecondRan, dialogs);
+        });
+
+        QVERIFY(s.exportTo(first));
+
+        QVERIFY(queued);
+        QCOMPARE(dialogsWhileSecondRan, 2);
+        QCOMPARE(s.watcher.boxes.size(), 2);
+        QCOMPARE(s.watcher.boxes[0].text, "The following session was created:\n    " + QDir::toNativeSeparators(second));
+        QCOMPARE(s.watcher.boxes[1].text, "The following session was created:\n    " + QDir::toNativeSeparators(first));
+        QCOMPARE(metadataWhenShown, (QStringList{"first running", "first done"}));
+        for (const QString &target : {first, second}) {
+            QCOMPARE(folderEntries(target), (QStringList{".nelvorecsession", "Long L.flac", "Long R.flac"}));
+            compareTrack(QDir(target).filePath("Long L.flac"), source, 0, 20 * 48000);
+            compareTrack(QDir(target).filePath("Long R.flac"), source, 1, 20 * 48000);
+        }
+        QCOMPARE(readAll(QDir(first).filePath(".nelvorecsession")), readAll(QDir(second).filePath(".nelvorecsession")));
     }
 
     void nameTooLongForTheFileSystem()
