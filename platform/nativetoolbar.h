@@ -4,6 +4,9 @@
 // own toolbar; elsewhere a small widget toolbar of ours offers the same four
 // operations, so the window code is the same everywhere.
 
+// Defines Q_OS_MACOS, which the choice below depends on.
+#include <QtGlobal>
+
 #if defined(Q_OS_MACOS) && defined(NELVO_HAVE_QTMACEXTRAS)
 
 #include <QMacToolBar>
