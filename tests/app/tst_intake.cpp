@@ -3,6 +3,7 @@
 #include "export/sessionformat.h"
 #include "testsupport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -10,6 +11,7 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <QtTest>
 
 #include <algorithm>
@@ -25,6 +27,43 @@ struct Item
     QString text;
     TrackItemData data;
 };
+
+// Drags urls from another program onto window at pos (window coordinates) and
+// lets go, with the events the platform layer sends to the native window: the
+// enter, a move carrying the enter's answer, and the drop only if the move was
+// accepted. Qt then finds the widget under pos and passes the events on.
+DropResult platformDrop(QWidget *window, const QPoint &pos, const QList<QUrl> &urls)
+{
+    constexpr Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    QMimeData mime;
+    mime.setUrls(urls);
+    QWindow *native = window->windowHandle();
+    DropResult result;
+
+    QDragEnterEvent enter(pos, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(native, &enter);
+    result.enterAccepted = enter.isAccepted() && enter.dropAction() != Qt::IgnoreAction;
+    result.enterAction = enter.dropAction();
+
+    QDragMoveEvent move(pos, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    if (result.enterAccepted) {
+        move.setDropAction(enter.dropAction());
+        move.accept();
+    }
+    QApplication::sendEvent(native, &move);
+    if (!move.isAccepted()) {
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(native, &leave);
+        return result;
+    }
+
+    QDropEvent drop(pos, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(native, &drop);
+    result.dropDelivered = true;
+    result.dropAccepted = drop.isAccepted();
+    result.dropAction = drop.dropAction();
+    return result;
+}
 
 } // namespace
 
@@ -45,7 +84,11 @@ private slots:
     void channelLabels();
     void skippedSilently_data();
     void skippedSilently();
+    void dropOverTheList_data();
+    void dropOverTheList();
     void limitTakesFirstChannelsOnly();
+    void limitKeepsEarlierAcceptance();
+    void limitCountsRemainingItems();
     void limitSuppressesUnreadableReport();
     void unreadableOnlyAtLimitIsReported();
     void unreadableReportedOnceInOrder();
@@ -325,6 +368,78 @@ void TestIntake::limitTakesFirstChannelsOnly()
     QCOMPARE(items().last().data, (TrackItemData{"Last L", stereo, "0"}));
     expectBoxes(1);
     QCOMPARE(m_watcher->boxes[0].text, QStringLiteral("Cannot add more than 22 tracks"));
+}
+
+// The list takes only moves of its own items; files dragged over it must
+// still reach the window, which is where a user lets go of them.
+void TestIntake::dropOverTheList_data()
+{
+    QTest::addColumn<bool>("local");
+    QTest::newRow("local file") << true;
+    QTest::newRow("remote only") << false;
+}
+
+void TestIntake::dropOverTheList()
+{
+    QFETCH(bool, local);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    const QString path = sine("over list.wav", 2);
+    const QUrl url = local ? QUrl::fromLocalFile(path) : QUrl(QStringLiteral("https://example.org/over.wav"));
+    QWidget *viewport = m_list->viewport();
+    const QPoint pos = viewport->mapTo(m_window.get(), viewport->rect().center());
+    QCOMPARE(m_window->childAt(pos), viewport);
+
+    const DropResult result = platformDrop(m_window.get(), pos, {url});
+
+    QCOMPARE(result.enterAccepted, local);
+    QCOMPARE(result.dropDelivered, local);
+    QCOMPARE(result.dropAccepted, local);
+    if (local) {
+        QCOMPARE(result.dropAction, Qt::CopyAction);
+        QCOMPARE(m_list->count(), 2);
+        QCOMPARE(items()[0].data, (TrackItemData{"Over list L", path, "0"}));
+        QCOMPARE(items()[1].data, (TrackItemData{"Over list R", path, "1"}));
+    } else {
+        QCOMPARE(m_list->count(), 0);
+    }
+    expectBoxes(0);
+}
+
+// A file completed earlier in the same drop keeps the drop accepted when the
+// limit ends it in the middle of the next file.
+void TestIntake::limitKeepsEarlierAcceptance()
+{
+    fillTo(kTrackLimit - 2);
+    const QString mono = sine("a.wav", 1);
+    const QString stereo = sine("b.wav", 2);
+    const DropResult result = dropFiles({stereo, mono});
+
+    QVERIFY(result.dropAccepted);
+    QCOMPARE(result.dropAction, Qt::CopyAction);
+    QCOMPARE(m_list->count(), kTrackLimit);
+    QCOMPARE(items()[kTrackLimit - 2].data, (TrackItemData{"A", mono, "0"}));
+    QCOMPARE(items()[kTrackLimit - 1].data, (TrackItemData{"B L", stereo, "0"}));
+    expectBoxes(1);
+    QCOMPARE(m_watcher->boxes[0].text, QStringLiteral("Cannot add more than 22 tracks"));
+}
+
+void TestIntake::limitCountsRemainingItems()
+{
+    fillTo(kTrackLimit);
+    m_list->item(0)->setSelected(true);
+    m_list->item(kTrackLimit - 1)->setSelected(true);
+    auto *deleteAction = m_window->findChild<QAction *>(QStringLiteral("actionDelete"));
+    QVERIFY(deleteAction);
+    deleteAction->trigger();
+    QCOMPARE(m_list->count(), kTrackLimit - 2);
+
+    const QString stereo = sine("again.wav", 2);
+    const DropResult result = dropFiles({stereo});
+
+    QVERIFY(result.dropAccepted);
+    QCOMPARE(m_list->count(), kTrackLimit);
+    QCOMPARE(items().last().data, (TrackItemData{"Again R", stereo, "1"}));
+    expectBoxes(0);
 }
 
 void TestIntake::limitSuppressesUnreadableReport()
