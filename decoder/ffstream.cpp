@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 
@@ -57,10 +58,11 @@ QString displayName(AVDictionary *metadata, const QString &path)
 
 // The decoder's layout when it names its channels; otherwise the container's when it
 // agrees on the count, else FFmpeg's default for the count the decoder delivers.
-void settleChannelLayout(AVCodecContext *context, const AVCodecParameters *parameters)
+// False when none of them names the channels.
+bool settleChannelLayout(AVCodecContext *context, const AVCodecParameters *parameters)
 {
     if (context->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
-        return;
+        return true;
     const int count = context->ch_layout.nb_channels > 0 ? context->ch_layout.nb_channels
                                                          : parameters->ch_layout.nb_channels;
     AVChannelLayout layout{};
@@ -71,6 +73,25 @@ void settleChannelLayout(AVCodecContext *context, const AVCodecParameters *param
         av_channel_layout_default(&layout, count);
     av_channel_layout_uninit(&context->ch_layout);
     context->ch_layout = layout;
+    return layout.order != AV_CHANNEL_ORDER_UNSPEC;
+}
+
+// AV_TIME_BASE units, truncated toward zero; times beyond the 64-bit range are held at its ends.
+int64_t seekTimestamp(double seconds)
+{
+    const double timestamp = std::trunc(seconds * AV_TIME_BASE);
+    if (std::isnan(timestamp))
+        return 0;
+    if (timestamp <= double(INT64_MIN))
+        return INT64_MIN;
+    if (timestamp >= double(INT64_MAX))
+        return INT64_MAX;
+    return int64_t(timestamp);
+}
+
+bool acceptableInputRate(int rate)
+{
+    return rate >= 1 && rate <= kMaxInputSampleRate;
 }
 
 } // namespace
@@ -158,7 +179,7 @@ FFStream::FFStream(const QString &path, int rate)
         return;
     }
 
-    settleChannelLayout(codecContext, stream->codecpar);
+    const bool layoutKnown = settleChannelLayout(codecContext, stream->codecpar);
     channels = codecContext->ch_layout.nb_channels;
     if (channels < 1) {
         // Nothing to divide the output area by: a stream without channels carries no audio.
@@ -167,7 +188,8 @@ FFStream::FFStream(const QString &path, int rate)
     }
 
     swrInputFormat = codecContext->sample_fmt;
-    if (codecContext->sample_rate < 1 || codecContext->sample_rate > kMaxInputSampleRate
+    swrInputRate = codecContext->sample_rate;
+    if (!layoutKnown || !acceptableInputRate(codecContext->sample_rate)
         || swr_alloc_set_opts2(&swrContext, &codecContext->ch_layout, AV_SAMPLE_FMT_FLT, int(sampleRate),
                             &codecContext->ch_layout, codecContext->sample_fmt,
                             codecContext->sample_rate, 0, nullptr) < 0
@@ -276,13 +298,15 @@ FFStream::Received FFStream::receiveFrames(SampleBuffer &buffer, double *time, b
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF)
             return Received::AllFrames;
         // A frame whose shape changed would make the resampler read past its planes.
-        if (got < 0 || frame->format != swrInputFormat || frame->ch_layout.nb_channels != channels) {
+        if (got < 0 || frame->format != swrInputFormat || frame->ch_layout.nb_channels != channels
+            || !acceptableInputRate(frame->sample_rate)) {
             av_frame_unref(frame);
             printInvalidFrame();
             return Received::DecodingError;
         }
         int frames = 0;
-        const bool converted = convertFrame(buffer, &frames);
+        const bool converted = (frame->sample_rate == swrInputRate || followRateChange(buffer, &frames))
+            && convertFrame(buffer, &frames);
         av_frame_unref(frame);
         if (!converted)
             return Received::ResamplingError;
@@ -293,12 +317,12 @@ FFStream::Received FFStream::receiveFrames(SampleBuffer &buffer, double *time, b
     }
 }
 
+// Adds the frames it appends to *frames.
 bool FFStream::convertFrame(SampleBuffer &buffer, int *frames)
 {
     auto *out = reinterpret_cast<uint8_t *>(outBuffer);
     const auto **in = const_cast<const uint8_t **>(frame->extended_data);
     int n = swr_convert(swrContext, &out, room(), in, frame->nb_samples);
-    *frames = 0;
     while (n > 0) {
         clearNonFinite(n);
         *frames += appendData(buffer, outBuffer, n);
@@ -308,6 +332,22 @@ bool FFStream::convertFrame(SampleBuffer &buffer, int *frames)
         n = swr_convert(swrContext, &out, room(), in, 0);
     }
     return n == 0;
+}
+
+// Streams may change their rate midway (joined MP3 files, for one). What the resampler
+// holds from the old rate comes out first; then it takes the new rate from scratch.
+bool FFStream::followRateChange(SampleBuffer &buffer, int *frames)
+{
+    auto *out = reinterpret_cast<uint8_t *>(outBuffer);
+    int n = 0;
+    while ((n = swr_convert(swrContext, &out, room(), nullptr, 0)) > 0) {
+        clearNonFinite(n);
+        *frames += appendData(buffer, outBuffer, n);
+    }
+    if (n < 0 || av_opt_set_int(swrContext, "in_sample_rate", frame->sample_rate, 0) < 0 || swr_init(swrContext) < 0)
+        return false;
+    swrInputRate = frame->sample_rate;
+    return true;
 }
 
 bool FFStream::finishInput(SampleBuffer &buffer)
@@ -387,18 +427,23 @@ void FFStream::emptySwr()
         return;
     auto *out = reinterpret_cast<uint8_t *>(outBuffer);
     swr_convert(swrContext, &out, room(), nullptr, 0);
+    // A drained resampler keeps its filter history and would smear it over, and shift,
+    // whatever comes next; it starts afresh instead.
+    swr_init(swrContext);
 }
 
 void FFStream::iseek(double seconds)
 {
     if (!isUsable())
         return;
-    // A decoder that was sent the end of input accepts no packets until it is reset.
+    // A decoder that was sent the end of input accepts no packets until it is reset,
+    // and a resampler that was drained would shift what follows.
     if (decoderDrained) {
         avcodec_flush_buffers(codecContext);
+        swr_init(swrContext);
         decoderDrained = false;
     }
-    av_seek_frame(formatContext, -1, int64_t(seconds * AV_TIME_BASE), 0);
+    av_seek_frame(formatContext, -1, seekTimestamp(seconds), 0);
 }
 
 void FFStream::seek(double seconds)
@@ -410,7 +455,7 @@ void FFStream::seek(double seconds)
     // Like the resampler's pending output, what the decoder holds belongs before the seek.
     avcodec_flush_buffers(codecContext);
     decoderDrained = false;
-    av_seek_frame(formatContext, -1, int64_t(seconds * AV_TIME_BASE), 0);
+    av_seek_frame(formatContext, -1, seekTimestamp(seconds), 0);
 }
 
 void FFStream::rewind()

@@ -76,14 +76,17 @@ private:
     int room() const;
     Received receiveFrames(SampleBuffer &buffer, double *time, bool *decoded);
     bool convertFrame(SampleBuffer &buffer, int *frames);
+    bool followRateChange(SampleBuffer &buffer, int *frames);
     bool finishInput(SampleBuffer &buffer);
     void clearNonFinite(int frames);
     void printInvalidFrame() const;
 
     // Reused for every read so that pump allocates no packet per call.
     AVPacket *packet = nullptr;
-    // What the resampler was set up to take; frames that differ are not fed to it.
+    // What the resampler was set up to take: frames of another format are refused,
+    // another rate is followed.
     AVSampleFormat swrInputFormat = AV_SAMPLE_FMT_NONE;
+    int swrInputRate = 0;
     // Set once the decoder has been sent the end of input; cleared by a seek.
     bool decoderDrained = false;
 };
