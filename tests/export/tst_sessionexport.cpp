@@ -258,6 +258,78 @@ private slots:
             compareTrack(QDir(target).filePath(QString("Ch %1.flac").arg(c + 1)), source, c, 120000);
     }
 
+    // Sources are "file|channels|seconds" (0 seconds: a file without frames),
+    // items "name|file|channel"; every track must hold its source channel,
+    // then zeros up to the longest source.
+    void sourceLengthsAndSharing_data()
+    {
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<qint64>("length");
+        QTest::newRow("one channel under two names")
+            << QStringList{"a.wav|2|1"} << QStringList{"Lead|a.wav|0", "Vocal|a.wav|0", "Other|a.wav|1"}
+            << qint64(48000);
+        QTest::newRow("padded by 3 x 32768 + 100 frames")
+            << QStringList{"long.wav|1|3", "short.wav|1|0.949917"} << QStringList{"Short|short.wav|0", "Long|long.wav|0"}
+            << qint64(144000);
+        QTest::newRow("source without frames beside a sounding one")
+            << QStringList{"tone.wav|1|1", "empty.wav|2|0"}
+            << QStringList{"Empty L|empty.wav|0", "Tone|tone.wav|0", "Empty R|empty.wav|1"} << qint64(48000);
+        QTest::newRow("only sources without frames")
+            << QStringList{"empty.wav|2|0"} << QStringList{"Empty L|empty.wav|0", "Empty R|empty.wav|1"} << qint64(0);
+    }
+
+    void sourceLengthsAndSharing()
+    {
+        QFETCH(QStringList, sources);
+        QFETCH(QStringList, items);
+        QFETCH(qint64, length);
+        Session s;
+        for (const QString &source : sources) {
+            const QStringList parts = source.split('|');
+            const QString path = s.input(parts[0]);
+            const int channels = parts[1].toInt();
+            const double seconds = parts[2].toDouble();
+            if (seconds > 0) {
+                QVERIFY(makeSine(path, 48000, channels, seconds, 150.0));
+            } else {
+                QVERIFY(makeWithFfmpeg(path, {"-f", "lavfi", "-i",
+                                              QString("anullsrc=r=48000:cl=%1").arg(channels == 2 ? "stereo" : "mono"),
+                                              "-t", "0"}));
+            }
+        }
+        QStringList expectedEntries{".nelvorecsession"};
+        for (const QString &item : items) {
+            const QStringList parts = item.split('|');
+            s.add(parts[0], s.input(parts[1]), parts[2].toInt());
+            expectedEntries << parts[0] + ".flac";
+        }
+        const QString target = s.dir.filePath("out");
+
+        QVERIFY(s.exportTo(target));
+
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        QCOMPARE(s.watcher.boxes.first().title, QString("Information"));
+        expectedEntries.sort();
+        QCOMPARE(folderEntries(target), expectedEntries);
+        const QJsonObject session =
+            QJsonDocument::fromJson(readAll(QDir(target).filePath(".nelvorecsession"))).object();
+        QCOMPARE(session.value("lengthSamples").toVariant().toLongLong(), length);
+        for (const QString &item : items) {
+            const QStringList parts = item.split('|');
+            const QString track = QDir(target).filePath(parts[0] + ".flac");
+            if (length > 0) {
+                compareTrack(track, s.input(parts[1]), parts[2].toInt(), length);
+            } else {
+                QString message;
+                QVERIFY2(flacComplete(track, &message), qPrintable(message));
+                QCOMPARE(metaflacInfo(track), (FlacInfo{48000, 1, 24, 0}));
+            }
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
     void resamplesTo48k()
     {
         Session s;
