@@ -10,11 +10,18 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <unistd.h>
+#include <thread>
 
 using namespace TestSupport;
 
@@ -98,6 +105,56 @@ int zeroCrossings(const SampleBuffer &samples, int channels, int channel)
     }
     return crossings;
 }
+
+// Listens on a local port and notes whether anyone connects; a connection is closed
+// at once, so that a client reading from it fails instead of waiting.
+class ConnectionWitness
+{
+public:
+    ConnectionWitness()
+    {
+        socketFd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (socketFd < 0 || bind(socketFd, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || listen(socketFd, 4) != 0
+            || getsockname(socketFd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        port = ntohs(address.sin_port);
+        watcher = std::thread([this] {
+            while (!stopping) {
+                pollfd waiting{socketFd, POLLIN, 0};
+                if (poll(&waiting, 1, 20) > 0) {
+                    const int client = accept(socketFd, nullptr, nullptr);
+                    if (client >= 0) {
+                        connected = true;
+                        close(client);
+                    }
+                }
+            }
+        });
+    }
+    ~ConnectionWitness()
+    {
+        stopping = true;
+        if (watcher.joinable())
+            watcher.join();
+        if (socketFd >= 0)
+            close(socketFd);
+    }
+    ConnectionWitness(const ConnectionWitness &) = delete;
+    ConnectionWitness &operator=(const ConnectionWitness &) = delete;
+
+    int port = 0;
+    std::atomic<bool> connected{false};
+
+private:
+    int socketFd = -1;
+    std::atomic<bool> stopping{false};
+    std::thread watcher;
+};
 
 qint16 rampSample(int frame, int channel)
 {
@@ -622,16 +679,16 @@ private slots:
         QTest::newRow("concat list")
             << "other.wav" << "list.ffconcat" << "ffconcat version 1.0\nfile other.wav\nfile other.wav\n"
             << QStringList{"-safe", "1"};
-        QTest::newRow("hls playlist")
-            << "other.ts" << "list.m3u8"
-            << "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
-               "#EXTINF:2.0,\nother.ts\n#EXT-X-ENDLIST\n"
-            << QStringList{};
-        QTest::newRow("hls playlist over http")
-            << "other.ts" << "remote.m3u8"
-            << "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
-               "#EXTINF:2.0,\nhttp://127.0.0.1:9/other.ts\n#EXT-X-ENDLIST\n"
-            << QStringList{};
+        // FFmpeg knows a DASH manifest by its content alone, so only the refusal keeps it out.
+        const QString manifest =
+            "<?xml version=\"1.0\"?>\n<MPD xmlns=\"urn:mpeg:dash:schema:mpd:2011\" type=\"static\" "
+            "profiles=\"urn:mpeg:dash:profile:isoff-on-demand:2011\" mediaPresentationDuration=\"PT2S\" "
+            "minBufferTime=\"PT1S\">\n<Period><AdaptationSet mimeType=\"audio/mp4\">"
+            "<Representation id=\"a\" bandwidth=\"128000\" codecs=\"mp4a.40.2\" audioSamplingRate=\"48000\">"
+            "<BaseURL>%1</BaseURL></Representation></AdaptationSet></Period></MPD>\n";
+        QTest::newRow("dash manifest") << "other.m4a" << "list.mpd" << manifest.arg("other.m4a") << QStringList{};
+        QTest::newRow("dash manifest over http")
+            << "other.m4a" << "remote.mpd" << manifest.arg("http://127.0.0.1:PORT/other.m4a") << QStringList{};
     }
 
     void nestedInputsAreRefused()
@@ -642,8 +699,10 @@ private slots:
         QFETCH(QStringList, probeArgs);
 
         QTemporaryDir own;
-        const QStringList codec = otherName.endsWith(".ts") ? QStringList{"-c:a", "mp2"} : QStringList{};
-        QVERIFY(makeSine(own.filePath(otherName), kRate, 2, 2.0, 440.0, codec));
+        ConnectionWitness witness;
+        QVERIFY(witness.port > 0);
+        listText.replace("PORT", QString::number(witness.port));
+        QVERIFY(makeSine(own.filePath(otherName), kRate, 2, 2.0, 440.0));
         const QString list = own.filePath(listName);
         {
             QFile f(list);
@@ -671,6 +730,7 @@ private slots:
         }
         QDir::setCurrent(previous);
         QVERIFY2(samples.empty(), qPrintable(QString("%1 floats came through the list").arg(samples.size())));
+        QVERIFY2(!witness.connected, "the list reached out to the network");
     }
 
     void ioCallbacks()
