@@ -220,6 +220,17 @@ bool TrackConversion::refreshShowsCancel(qint64 frames)
     return cancelled;
 }
 
+// The folder the kernel will make the session folder in: trailing separators
+// do not count, and a ".." after a link leads where the link points.
+QString containingFolder(QString target)
+{
+    while (target.size() > 1 && (target.endsWith(QLatin1Char('/')) || target.endsWith(QDir::separator())))
+        target.chop(1);
+    // path() keeps "link/.." as given; absolutePath() would drop it as text.
+    const QString resolved = QFileInfo(QFileInfo(target).path()).canonicalFilePath();
+    return resolved.isEmpty() ? QFileInfo(target).absolutePath() : resolved;
+}
+
 // Writes the bytes in full or says it did not.
 bool writeWholeFile(QFile &file, const QByteArray &bytes)
 {
@@ -245,11 +256,16 @@ bool SessionExport::run()
     if (QFileInfo::exists(sessionDirName))
         return refuse("The output folder already exists. Please delete it first before re-exporting.");
     // Without its trailing separator a path's parent would be the target itself.
-    const QDir parentDir(QFileInfo(QDir::cleanPath(sessionDirName)).absolutePath());
+    const QDir parentDir(containingFolder(sessionDirName));
     if (QFileInfo::exists(parentDir.filePath(QLatin1String(kMetadataFileName))))
         return refuse("Cannot create a session folder inside another session folder.");
     if (!QDir().mkdir(sessionDirName))
         return refuse("Unable to create session folder.");
+    // The files go into the folder just made, wherever a ".." after a link in the
+    // given path would lead a purely textual join.
+    QString createdDir = QFileInfo(sessionDirName).canonicalFilePath();
+    if (createdDir.isEmpty())
+        createdDir = sessionDirName;
 
     const int itemCount = waveList->count();
 
@@ -268,7 +284,7 @@ bool SessionExport::run()
         items.append(waveList->item(i)->data(Qt::UserRole).toStringList());
     const TrackTables tables = routeTracks(items);
 
-    TrackConversion conversion(tables, sessionDirName, progress, resources);
+    TrackConversion conversion(tables, createdDir, progress, resources);
     StageEnd end = conversion.openSources();
     if (!end) {
         progress.setLabelText(tr("Creating output files"));
@@ -287,7 +303,7 @@ bool SessionExport::run()
         if (unfinished >= 0) {
             end = {StageEnd::TrackUnwritable, tables.trackNames.at(unfinished)};
         } else {
-            QFile metadata(QDir(sessionDirName).filePath(QLatin1String(kMetadataFileName)));
+            QFile metadata(QDir(createdDir).filePath(QLatin1String(kMetadataFileName)));
             if (!metadata.open(QIODevice::WriteOnly)
                 || !writeWholeFile(metadata, sessionMetadata(tables.itemNames, tables.itemTrackNames,
                                                               conversion.longestLength)))

@@ -428,6 +428,47 @@ private slots:
         QVERIFY(!QFileInfo::exists(s.dir.filePath("missing")));
     }
 
+    // "link/.." leads where the link points, for the kernel as for the user's
+    // file manager; the session's files must land in the folder actually made,
+    // and the session-folder check must look where that folder is made.
+    void pathThroughALinkAndBack_data()
+    {
+        QTest::addColumn<bool>("markerBesideRealTarget");
+        QTest::newRow("exports into the folder made") << false;
+        QTest::newRow("refused beside a session file") << true;
+    }
+
+    void pathThroughALinkAndBack()
+    {
+        QFETCH(bool, markerBesideRealTarget);
+        Session s;
+        const QString source = s.input("tone.wav");
+        QVERIFY(makeSine(source, 48000, 1, 0.5));
+        s.add("Tone", source, 0);
+        QVERIFY(QDir().mkpath(s.dir.filePath("real/deep")));
+        QVERIFY(QFile::link(s.dir.filePath("real/deep"), s.dir.filePath("link")));
+        if (markerBesideRealTarget) {
+            QFile marker(s.dir.filePath("real/.nelvorecsession"));
+            QVERIFY(marker.open(QIODevice::WriteOnly));
+        }
+
+        const bool exported = s.exportTo(s.dir.filePath("link/../Song"));
+
+        QCOMPARE(s.watcher.boxes.size(), 1);
+        QVERIFY(!QFileInfo::exists(s.dir.filePath("Song")));
+        if (markerBesideRealTarget) {
+            QVERIFY(!exported);
+            QCOMPARE(s.watcher.boxes.first().text,
+                     QString("Cannot create a session folder inside another session folder."));
+            QVERIFY(!QFileInfo::exists(s.dir.filePath("real/Song")));
+        } else {
+            QVERIFY(exported);
+            QCOMPARE(s.watcher.boxes.first().title, QString("Information"));
+            QCOMPARE(folderEntries(s.dir.filePath("real/Song")), QStringList({".nelvorecsession", "Tone.flac"}));
+            QVERIFY(flacTestPasses(s.dir.filePath("real/Song/Tone.flac")));
+        }
+    }
+
     void unreadableSources_data()
     {
         QTest::addColumn<QString>("breakage");
