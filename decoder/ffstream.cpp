@@ -58,11 +58,12 @@ QString displayName(AVDictionary *metadata, const QString &path)
 
 // The decoder's layout when it names its channels; otherwise the container's when it
 // agrees on the count, else FFmpeg's default for the count the decoder delivers.
-// False when none of them names the channels.
-bool settleChannelLayout(AVCodecContext *context, const AVCodecParameters *parameters)
+// Counts without a named default keep their channels in order, unnamed, which the
+// resampler passes through as they are.
+void settleChannelLayout(AVCodecContext *context, const AVCodecParameters *parameters)
 {
     if (context->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
-        return true;
+        return;
     const int count = context->ch_layout.nb_channels > 0 ? context->ch_layout.nb_channels
                                                          : parameters->ch_layout.nb_channels;
     AVChannelLayout layout{};
@@ -73,7 +74,6 @@ bool settleChannelLayout(AVCodecContext *context, const AVCodecParameters *param
         av_channel_layout_default(&layout, count);
     av_channel_layout_uninit(&context->ch_layout);
     context->ch_layout = layout;
-    return layout.order != AV_CHANNEL_ORDER_UNSPEC;
 }
 
 // AV_TIME_BASE units, truncated toward zero; times beyond the 64-bit range are held at its ends.
@@ -179,7 +179,7 @@ FFStream::FFStream(const QString &path, int rate)
         return;
     }
 
-    const bool layoutKnown = settleChannelLayout(codecContext, stream->codecpar);
+    settleChannelLayout(codecContext, stream->codecpar);
     channels = codecContext->ch_layout.nb_channels;
     if (channels < 1) {
         // Nothing to divide the output area by: a stream without channels carries no audio.
@@ -189,7 +189,7 @@ FFStream::FFStream(const QString &path, int rate)
 
     swrInputFormat = codecContext->sample_fmt;
     swrInputRate = codecContext->sample_rate;
-    if (!layoutKnown || !acceptableInputRate(codecContext->sample_rate)
+    if (!acceptableInputRate(codecContext->sample_rate)
         || swr_alloc_set_opts2(&swrContext, &codecContext->ch_layout, AV_SAMPLE_FMT_FLT, int(sampleRate),
                             &codecContext->ch_layout, codecContext->sample_fmt,
                             codecContext->sample_rate, 0, nullptr) < 0

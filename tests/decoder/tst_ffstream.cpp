@@ -300,6 +300,10 @@ private slots:
         QTest::addColumn<int>("expected");
 
         QTest::newRow("six unnamed channels") << "plain6.wav" << "" << 6;
+        // No default layout exists for these counts; a multitrack recorder's file
+        // without a channel mask must still give every channel.
+        QTest::newRow("nine unnamed channels") << "plain9.wav" << "" << 9;
+        QTest::newRow("twenty-two unnamed channels") << "plain22.wav" << "" << 22;
         QTest::newRow("ac3 5.1 follows the stereo request") << "surround.ac3" << "ac3" << 2;
         QTest::newRow("e-ac3 5.1 follows the stereo request") << "surround.eac3" << "eac3" << 2;
     }
@@ -313,7 +317,7 @@ private slots:
         const QString file = path(fileName);
         const int frames = 4800;
         if (encoder.isEmpty()) {
-            QVERIFY(writePlainWav(file, 6, frames));
+            QVERIFY(writePlainWav(file, expected, frames));
         } else {
             if (!haveEncoder(encoder))
                 QSKIP(qPrintable("the installed FFmpeg has no " + encoder + " encoder"));
@@ -332,10 +336,10 @@ private slots:
             return;
         }
         // Every channel stays where it was.
-        QCOMPARE(frameCount(run, 6), qint64(frames));
+        QCOMPARE(frameCount(run, expected), qint64(frames));
         for (int i = 0; i < frames; ++i) {
-            for (int c = 0; c < 6; ++c) {
-                if (run.samples[size_t(i * 6 + c)] != rampSample(i, c) / 32768.0f)
+            for (int c = 0; c < expected; ++c) {
+                if (run.samples[size_t(i * expected + c)] != rampSample(i, c) / 32768.0f)
                     QFAIL(qPrintable(QString("frame %1 channel %2 differs").arg(i).arg(c)));
             }
         }
@@ -539,9 +543,6 @@ private slots:
         QTest::newRow("video without sound") << "video" << "player: couldn't find audio stream in %1\n" << true;
         QTest::newRow("wav without channels")
             << "nochannels" << "player: couldn't find audio stream in %1\n" << true;
-        // FFmpeg has a default layout for six channels but none for nine.
-        QTest::newRow("nine channels, no layout")
-            << "ninechannels" << "player: unable to create software converter for %1\n" << true;
     }
 
     void failureLines()
@@ -572,9 +573,6 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadWrite));
             QVERIFY(f.seek(22)); // the channel count of the fmt chunk
             QCOMPARE(f.write(QByteArray(2, '\0')), qint64(2));
-        } else if (kind == "ninechannels") {
-            file += ".wav";
-            QVERIFY(writePlainWav(file, 9, 4800));
         }
 
         QByteArray printed;
