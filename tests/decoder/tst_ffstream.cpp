@@ -554,12 +554,9 @@ private slots:
         QTemporaryDir own;
         QString file = own.filePath("ünusable " + kind);
         if (kind == "text") {
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("These are the liner notes, not audio.\nSecond line.\n");
+            QVERIFY(writeBytes(file, "These are the liner notes, not audio.\nSecond line.\n"));
         } else if (kind == "empty") {
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(writeBytes(file, {}));
         } else if (kind == "video") {
             file += ".mp4";
             if (!haveEncoder("mpeg4"))
@@ -702,11 +699,7 @@ private slots:
         listText.replace("PORT", QString::number(witness.port));
         QVERIFY(makeSine(own.filePath(otherName), kRate, 2, 2.0, 440.0));
         const QString list = own.filePath(listName);
-        {
-            QFile f(list);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(listText.toUtf8());
-        }
+        QVERIFY(writeBytes(list, listText.toUtf8()));
         // Nested names resolve against the working folder, where the other file is.
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(own.path()));
@@ -834,11 +827,7 @@ private slots:
         QVERIFY(page > 0);
         bytes.insert(page, QByteArray(130 * 65536, '\0'));
         const QString gapped = path("gapped.ogg");
-        {
-            QFile f(gapped);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QCOMPARE(f.write(bytes), qint64(bytes.size()));
-        }
+        QVERIFY(writeBytes(gapped, bytes));
 
         auto reference = openStream(clean);
         QVERIFY(reference->isUsable());
@@ -891,11 +880,7 @@ private slots:
             joined += f.readAll();
         }
         const QString file = path("joined.mp3");
-        {
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QCOMPARE(f.write(joined), qint64(joined.size()));
-        }
+        QVERIFY(writeBytes(file, joined));
 
         auto stream = openStream(file);
         QVERIFY(stream->isUsable());

@@ -193,12 +193,6 @@ IsolatedRun runIsolated(const std::function<PumpReport()> &work, int timeoutMs)
     return run;
 }
 
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
 QByteArray readBytes(const QString &path)
 {
     QFile f(path);

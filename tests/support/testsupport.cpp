@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPointer>
@@ -53,6 +54,12 @@ ToolResult runTool(const QString &program, const QStringList &args, int timeoutM
 bool haveTool(const QString &program)
 {
     return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush();
 }
 
 bool makeWithFfmpeg(const QString &path, const QStringList &args, QString *error)

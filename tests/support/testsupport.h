@@ -40,6 +40,9 @@ ToolResult runTool(const QString &program, const QStringList &args, int timeoutM
 // True when the tool can be run at all (for a QSKIP with a reason otherwise).
 bool haveTool(const QString &program);
 
+// Writes bytes as the whole content of a new file; false if any did not arrive.
+bool writeBytes(const QString &path, const QByteArray &bytes);
+
 // Makes a file with the ffmpeg command: `ffmpeg -y <args> <path>`; returns false
 // (with ffmpeg's message in *error) when ffmpeg refused.
 bool makeWithFfmpeg(const QString &path, const QStringList &args, QString *error = nullptr);
