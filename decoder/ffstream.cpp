@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cmath>
@@ -235,6 +237,7 @@ void FFStream::printInvalidFrame() const
 
 bool FFStream::pump(SampleBuffer &buffer)
 {
+    cleanEnd = false;
     if (!isUsable()) {
         active = false;
         return false;
@@ -242,15 +245,17 @@ bool FFStream::pump(SampleBuffer &buffer)
 
     const int read = av_read_frame(formatContext, packet);
     if (read < 0) {
-        if (read != AVERROR_EOF && !avio_feof(formatContext->pb)) {
-            const bool retry = readErrorCount < kSoftReadErrorLimit;
-            if (readErrorCount < INT_MAX)
-                ++readErrorCount;
-            return retry;
+        if (readFailed) {
+            // Not the end of the file: the rest of it could not be read.
+            active = false;
+            return false;
         }
+        if (read != AVERROR_EOF && !avio_feof(formatContext->pb))
+            return softReadError();
         return finishInput(buffer);
     }
     readErrorCount = 0;
+    failedReadsReached = -1;
 
     if (packet->stream_index != streamIndex || packet->size < 1) {
         av_packet_unref(packet);
@@ -350,6 +355,24 @@ bool FFStream::followRateChange(SampleBuffer &buffer, int *frames)
     return true;
 }
 
+// A damaged stretch that the demuxer reads through fails one read after
+// another, each further on; only failures that get no further count toward
+// the limit, so such a stretch never ends the stream early.
+bool FFStream::softReadError()
+{
+    const int64_t reached = avio_tell(formatContext->pb);
+    if (failedReadsReached >= 0 && reached > failedReadsReached) {
+        failedReadsReached = reached;
+        readErrorCount = 0;
+        return true;
+    }
+    failedReadsReached = std::max(failedReadsReached, reached);
+    const bool retry = readErrorCount < kSoftReadErrorLimit;
+    if (readErrorCount < INT_MAX)
+        ++readErrorCount;
+    return retry;
+}
+
 bool FFStream::finishInput(SampleBuffer &buffer)
 {
     if (!decoderDrained && codecContext) {
@@ -366,12 +389,24 @@ bool FFStream::finishInput(SampleBuffer &buffer)
             return true;
         }
     }
-    if (!flushSwr(buffer)) {
-        active = false;
-        return false;
-    }
-    active = true;
-    return true;
+    const int drained = drainResampler(buffer);
+    active = drained > 0;
+    cleanEnd = drained == 0;
+    return active;
+}
+
+// One drain of the resampler into the buffer: the frames appended, or a
+// negative error.
+int FFStream::drainResampler(SampleBuffer &buffer)
+{
+    if (!swrContext)
+        return 0;
+    auto *out = reinterpret_cast<uint8_t *>(outBuffer);
+    const int n = swr_convert(swrContext, &out, room(), nullptr, 0);
+    if (n < 1)
+        return n;
+    clearNonFinite(n);
+    return appendData(buffer, outBuffer, n);
 }
 
 // A damaged float stream can carry NaN or infinite samples, which the FLAC
@@ -394,15 +429,7 @@ int FFStream::appendData(SampleBuffer &buffer, const float *data, int frames)
 
 bool FFStream::flushSwr(SampleBuffer &buffer)
 {
-    if (!swrContext)
-        return false;
-    auto *out = reinterpret_cast<uint8_t *>(outBuffer);
-    const int n = swr_convert(swrContext, &out, room(), nullptr, 0);
-    if (n < 1)
-        return false;
-    clearNonFinite(n);
-    appendData(buffer, outBuffer, n);
-    return true;
+    return drainResampler(buffer) > 0;
 }
 
 double FFStream::getPos() const
@@ -466,10 +493,7 @@ void FFStream::rewind()
 int FFStream::io_read(void *opaque, unsigned char *buf, int size)
 {
     auto *self = static_cast<FFStream *>(opaque);
-    if (!self || !self->file.isOpen())
-        return AVERROR_EOF;
-    const qint64 count = self->file.read(reinterpret_cast<char *>(buf), size);
-    return count > 0 ? int(count) : AVERROR_EOF;
+    return self ? int(self->readf(buf, size)) : AVERROR_EOF;
 }
 
 int64_t FFStream::io_seek(void *opaque, int64_t offset, int whence)
@@ -483,6 +507,11 @@ int64_t FFStream::readf(unsigned char *buf, int size)
     if (!file.isOpen())
         return AVERROR_EOF;
     const qint64 count = file.read(reinterpret_cast<char *>(buf), size);
+    if (count < 0) {
+        // A failing disk or a vanished share: the file goes on, we just cannot read it.
+        readFailed = true;
+        return AVERROR(EIO);
+    }
     return count > 0 ? count : AVERROR_EOF;
 }
 

@@ -34,6 +34,9 @@ public:
     bool isUsable() const { return valid && file.isOpen() && ioContext; }
 
     bool pump(SampleBuffer &buffer);
+    // Whether the last pump call returned false because the input ended and
+    // everything decoded has been delivered; false after a stop on errors.
+    bool endedCleanly() const { return cleanEnd; }
     int appendData(SampleBuffer &buffer, const float *data, int frames);
     bool flushSwr(SampleBuffer &buffer);
     double getPos() const;
@@ -77,7 +80,9 @@ private:
     Received receiveFrames(SampleBuffer &buffer, double *time, bool *decoded);
     bool convertFrame(SampleBuffer &buffer, int *frames);
     bool followRateChange(SampleBuffer &buffer, int *frames);
+    bool softReadError();
     bool finishInput(SampleBuffer &buffer);
+    int drainResampler(SampleBuffer &buffer);
     void clearNonFinite(int frames);
     void printInvalidFrame() const;
 
@@ -89,4 +94,11 @@ private:
     int swrInputRate = 0;
     // Set once the decoder has been sent the end of input; cleared by a seek.
     bool decoderDrained = false;
+    // Set by the first read of the file that fails: what follows it is lost,
+    // so the input can no longer end cleanly.
+    bool readFailed = false;
+    // How far the current run of failed packet reads has got in the input;
+    // -1 after a successful read.
+    int64_t failedReadsReached = -1;
+    bool cleanEnd = false;
 };

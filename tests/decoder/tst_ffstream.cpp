@@ -822,7 +822,7 @@ private slots:
             bytes = f.readAll();
         }
         // Zeros between two pages: each read scans some 64 KiB of them for a page start and
-        // fails short of the end of the file, about 130 times in a row.
+        // fails short of the end of the file, about 130 times in a row, each further on.
         const int page = bytes.indexOf("OggS", bytes.size() / 2);
         QVERIFY(page > 0);
         bytes.insert(page, QByteArray(130 * 65536, '\0'));
@@ -836,34 +836,20 @@ private slots:
         auto stream = openStream(gapped);
         QVERIFY(stream->isUsable());
         SampleBuffer samples;
-        int trueErrors = 0;
-        int falseErrors = 0;
-        bool resetAfterRun = false;
-        bool ended = false;
+        bool failedReads = false;
+        int calls = 0;
         const QByteArray printed = captureStdout([&] {
-            for (int i = 0; i < kCallLimit && !ended; ++i) {
-                const int errorsBefore = stream->readErrorCount;
-                const size_t sizeBefore = samples.size();
-                const bool more = stream->pump(samples);
-                if (stream->readErrorCount == errorsBefore + 1) {
-                    QVERIFY(samples.size() == sizeBefore);
-                    QVERIFY(stream->active);
-                    QCOMPARE(more, errorsBefore < 99);
-                    ++(more ? trueErrors : falseErrors);
-                } else if (!more) {
-                    ended = true;
-                } else {
-                    QCOMPARE(stream->readErrorCount, 0);
-                    resetAfterRun = resetAfterRun || errorsBefore >= 100;
-                }
+            while (calls < kCallLimit && stream->pump(samples)) {
+                ++calls;
+                failedReads = failedReads || stream->readErrorCount > 0;
             }
         });
         QVERIFY(printed.isEmpty());
-        QVERIFY(ended);
-        QCOMPARE(trueErrors, 99);
-        QVERIFY2(falseErrors >= 1, "the 100th error in a row did not come");
-        QVERIFY(resetAfterRun);
-        // Decoding went on behind the gap: the whole tone came out.
+        QVERIFY(calls < kCallLimit);
+        QVERIFY2(failedReads, "the gap made no read fail");
+        // Each failed read got further into the gap, so none of them ended the stream:
+        // its first false result is the clean end, after the whole tone.
+        QVERIFY(stream->endedCleanly());
         QCOMPARE(samples.size(), whole.samples.size());
     }
 
