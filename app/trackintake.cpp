@@ -1,8 +1,10 @@
+#include "app/trackintake.h"
+
 #include "app/sessionmakerwindow.h"
-#include "app/trackitemdata.h"
 #include "app/ui_sessionmakerwindow.h"
 #include "decoder/ffstream.h"
 #include "export/sessionformat.h"
+#include "export/trackitemdata.h"
 
 #include <QCollator>
 #include <QCoreApplication>

@@ -1,9 +1,10 @@
 #include "exportchild.h"
 
 #include "app/sessionmakerwindow.h"
-#include "app/trackitemdata.h"
+#include "app/trackintake.h"
 #include "decoder/ffstream.h"
 #include "export/sessionformat.h"
+#include "export/trackitemdata.h"
 
 #include <QAbstractButton>
 #include <QApplication>

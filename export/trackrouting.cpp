@@ -1,6 +1,6 @@
 #include "export/trackrouting.h"
 
-#include "app/trackitemdata.h"
+#include "export/trackitemdata.h"
 #include "export/vetname.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #include "app/sessionmakerwindow.h"
-#include "app/trackitemdata.h"
+#include "export/trackitemdata.h"
 #include "testsupport.h"
 
 #include <QAction>

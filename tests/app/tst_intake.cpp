@@ -1,6 +1,6 @@
 #include "app/sessionmakerwindow.h"
-#include "app/trackitemdata.h"
 #include "export/sessionformat.h"
+#include "export/trackitemdata.h"
 #include "testsupport.h"
 
 #include <QAction>

@@ -2,8 +2,8 @@
 // user's cancel at every stage. Each must end in its message, never in the
 // success box over incomplete files, and must write nothing outside the session.
 #include "app/sessionmakerwindow.h"
-#include "app/trackitemdata.h"
 #include "export/sessionformat.h"
+#include "export/trackitemdata.h"
 #include "testsupport.h"
 
 #include <QAbstractButton>
