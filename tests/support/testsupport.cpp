@@ -22,10 +22,17 @@
 
 namespace TestSupport {
 
-ToolResult runTool(const QString &program, const QStringList &args, int timeoutMs)
+namespace {
+
+constexpr char kUnderShim[] = "NELVO_UNDER_SHIM";
+constexpr int kShimmedRunTimeoutMs = 600000;
+
+ToolResult runProcess(const QString &program, const QStringList &args, const QProcessEnvironment &environment,
+                      int timeoutMs)
 {
     ToolResult result;
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(program, args);
     if (!process.waitForStarted(10000))
         return result;
@@ -49,6 +56,50 @@ ToolResult runTool(const QString &program, const QStringList &args, int timeoutM
     result.err += process.readAllStandardError();
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     return result;
+}
+
+// The sanitizers' runtime, when this process has it: it must come first among
+// the preloaded libraries.
+QString sanitizerRuntime()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> lines = maps.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const int path = line.indexOf('/');
+        if (path >= 0 && line.contains("/libasan.so"))
+            return QString::fromLocal8Bit(line.mid(path));
+    }
+    return {};
+}
+
+} // namespace
+
+ToolResult runTool(const QString &program, const QStringList &args, int timeoutMs)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("LD_PRELOAD"));
+    return runProcess(program, args, environment, timeoutMs);
+}
+
+ToolResult rerunUnderShim(const QString &testFunction, const QMap<QString, QString> &shimSettings)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QStringList preload{QStringLiteral(NELVO_FILEIO_SHIM)};
+    const QString runtime = sanitizerRuntime();
+    if (!runtime.isEmpty())
+        preload.prepend(runtime);
+    environment.insert(QStringLiteral("LD_PRELOAD"), preload.join(':'));
+    environment.insert(QLatin1String(kUnderShim), QStringLiteral("1"));
+    for (auto it = shimSettings.cbegin(); it != shimSettings.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    return runProcess(QCoreApplication::applicationFilePath(), {testFunction}, environment, kShimmedRunTimeoutMs);
+}
+
+bool underShim()
+{
+    return qEnvironmentVariableIsSet(kUnderShim);
 }
 
 bool haveTool(const QString &program)

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QEvent>
+#include <QMap>
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
@@ -35,7 +36,15 @@ struct ToolResult
 };
 
 // Runs a program to its end (killed after timeoutMs) and captures its output.
+// The tool runs as installed, without what this process preloads.
 ToolResult runTool(const QString &program, const QStringList &args, int timeoutMs = 120000);
+
+// Runs one test function of this executable ("name" or "name:row") again in a
+// child process, with the file I/O shim preloaded and set up by the given
+// environment (names and meanings in fileioshim.c). In that child, underShim()
+// is true and the test function does its work there.
+ToolResult rerunUnderShim(const QString &testFunction, const QMap<QString, QString> &shimSettings);
+bool underShim();
 
 // True when the tool can be run at all (for a QSKIP with a reason otherwise).
 bool haveTool(const QString &program);
