@@ -34,10 +34,10 @@ public:
             failed = true;
     }
 
-    // The file stream's own flush also syncs the file to the disk: a journal
-    // commit per track, each a pause of up to a few hundred milliseconds with no
-    // events processed. The buffer goes out when the file is closed, and the
-    // size check above tells whether it arrived.
+    // The file stream's own flush also syncs the file to the disk, on the main
+    // thread: a pause of up to a few hundred milliseconds per track. The buffer
+    // goes out when the file is closed, the size check above tells whether it
+    // arrived, and the export syncs the finished files beside the event loop.
     void flush() override { noteStatus(); }
 
     bool setPosition(juce::int64 newPosition) override

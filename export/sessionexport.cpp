@@ -2,13 +2,14 @@
 
 #include "decoder/ffstream.h"
 #include "export/exportresources.h"
+#include "export/filesync.h"
 #include "export/sessionformat.h"
 #include "export/sessionmetadata.h"
 #include "export/trackrouting.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
@@ -16,7 +17,10 @@
 #include <QProgressDialog>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <functional>
+#include <future>
 #include <limits>
 
 namespace {
@@ -27,6 +31,8 @@ constexpr qint64 kRefreshIntervalMs = 50;
 // Pump until a chunk holds more than this many floats.
 constexpr size_t kChunkThresholdFloats = 32767;
 constexpr int kPaddingFrames = 32768;
+// How long the window may wait for the disk before it handles its events again.
+constexpr std::chrono::milliseconds kDiskWaitSlice(10);
 
 QString tr(const char *text)
 {
@@ -79,6 +85,8 @@ public:
     StageEnd convert();
     StageEnd pad();
 
+    QString trackPath(int track) const;
+
     qint64 longestLength = 0;
 
 private:
@@ -91,6 +99,8 @@ private:
     QVector<qint64> samplesWritten;
     qint64 expectedFrames = 0;
     qint64 framesConverted = 0;
+    // Monotonic, so that a step of the wall clock neither stops the refreshes nor rushes them.
+    QElapsedTimer refreshClock;
     qint64 lastRefresh = 0;
     SampleBuffer sampleBuffer;
     std::vector<float> channelBuffer;
@@ -120,9 +130,8 @@ StageEnd TrackConversion::createTrackFiles()
     expectedFrames = 0;
     for (int t = 0; t < tables.trackNames.size(); ++t) {
         QCoreApplication::processEvents();
-        const QString path = sessionDir.filePath(tables.trackNames.at(t) + QLatin1String(kTrackExtension));
         FlacTrackWriter::CreateResult result = FlacTrackWriter::CreateResult::NoStream;
-        std::unique_ptr<FlacTrackWriter> writer = FlacTrackWriter::create(path, &result);
+        std::unique_ptr<FlacTrackWriter> writer = FlacTrackWriter::create(trackPath(t), &result);
         if (!writer)
             return {StageEnd::TrackUnwritable, tables.trackNames.at(t)};
         resources.trackWriters.push_back(std::move(writer));
@@ -132,10 +141,16 @@ StageEnd TrackConversion::createTrackFiles()
     return {};
 }
 
+QString TrackConversion::trackPath(int track) const
+{
+    return sessionDir.filePath(tables.trackNames.at(track) + QLatin1String(kTrackExtension));
+}
+
 StageEnd TrackConversion::convert()
 {
     progress.setRange(0, progressUnits(expectedFrames));
-    lastRefresh = QDateTime::currentMSecsSinceEpoch();
+    refreshClock.start();
+    lastRefresh = 0;
     framesConverted = 0;
     longestLength = 0;
     sampleBuffer.reserve(2 * (kChunkThresholdFloats + 1));
@@ -151,6 +166,9 @@ StageEnd TrackConversion::convert()
         for (;;) {
             while (sampleBuffer.size() <= kChunkThresholdFloats) {
                 if (!source.pump(sampleBuffer)) {
+                    // Any stop but the end of the file would leave its tracks cut short.
+                    if (!source.endedCleanly())
+                        return {StageEnd::SourceUnreadable, tables.sourceFiles.at(j)};
                     source.pump(sampleBuffer);
                     source.pump(sampleBuffer);
                     break;
@@ -210,7 +228,7 @@ StageEnd TrackConversion::pad()
 // input is let in during conversion and padding.
 bool TrackConversion::refreshShowsCancel(qint64 frames)
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = refreshClock.elapsed();
     if (now - lastRefresh < kRefreshIntervalMs)
         return false;
     progress.setValue(progressUnits(frames));
@@ -240,6 +258,35 @@ bool writeWholeFile(QFile &file, const QByteArray &bytes)
     return written && flushed && file.error() == QFileDevice::NoError;
 }
 
+// Puts the finished session on the disk in the one order that never lets a
+// power cut leave a metadata file over tracks that are not there: every track
+// first, then the metadata file, then the folder's entries. Touches no widget,
+// so that it can run beside the event loop.
+StageEnd storeSession(const QStringList &trackPaths, const QStringList &trackNames, const QString &dir,
+                      const QByteArray &metadataBytes)
+{
+    for (int t = 0; t < trackPaths.size(); ++t) {
+        if (!syncToDisk(trackPaths.at(t)))
+            return {StageEnd::TrackUnwritable, trackNames.at(t)};
+    }
+    const QString path = QDir(dir).filePath(QLatin1String(kMetadataFileName));
+    QFile metadata(path);
+    if (!metadata.open(QIODevice::WriteOnly) || !writeWholeFile(metadata, metadataBytes) || !syncToDisk(path)
+        || !syncToDisk(dir))
+        return {StageEnd::MetadataUnwritable, {}};
+    return {};
+}
+
+// Waits for the disk on a thread of its own while the window goes on handling
+// its events: a sync can take seconds on a slow card.
+StageEnd whileHandlingEvents(std::function<StageEnd()> work)
+{
+    std::future<StageEnd> done = std::async(std::launch::async, std::move(work));
+    while (done.wait_for(kDiskWaitSlice) != std::future_status::ready)
+        QCoreApplication::processEvents();
+    return done.get();
+}
+
 } // namespace
 
 SessionExport::SessionExport(QWidget *window, QListWidget *waveList, QString sessionDirName)
@@ -256,8 +303,8 @@ bool SessionExport::run()
     if (QFileInfo::exists(sessionDirName))
         return refuse("The output folder already exists. Please delete it first before re-exporting.");
     // Without its trailing separator a path's parent would be the target itself.
-    const QDir parentDir(containingFolder(sessionDirName));
-    if (QFileInfo::exists(parentDir.filePath(QLatin1String(kMetadataFileName))))
+    const QString parent = containingFolder(sessionDirName);
+    if (QFileInfo::exists(QDir(parent).filePath(QLatin1String(kMetadataFileName))))
         return refuse("Cannot create a session folder inside another session folder.");
     if (!QDir().mkdir(sessionDirName))
         return refuse("Unable to create session folder.");
@@ -303,11 +350,13 @@ bool SessionExport::run()
         if (unfinished >= 0) {
             end = {StageEnd::TrackUnwritable, tables.trackNames.at(unfinished)};
         } else {
-            QFile metadata(QDir(createdDir).filePath(QLatin1String(kMetadataFileName)));
-            if (!metadata.open(QIODevice::WriteOnly)
-                || !writeWholeFile(metadata, sessionMetadata(tables.itemNames, tables.itemTrackNames,
-                                                              conversion.longestLength)))
-                end = {StageEnd::MetadataUnwritable, {}};
+            QStringList trackPaths;
+            for (int t = 0; t < tables.trackNames.size(); ++t)
+                trackPaths.append(conversion.trackPath(t));
+            const QByteArray metadata =
+                sessionMetadata(tables.itemNames, tables.itemTrackNames, conversion.longestLength);
+            end = whileHandlingEvents(
+                [&] { return storeSession(trackPaths, tables.trackNames, createdDir, metadata); });
         }
     }
 

@@ -34,6 +34,9 @@ constexpr int kLongSeconds = 30;
 constexpr int kShortSeconds = 2;
 constexpr qint64 kLongestFrames = qint64(kLongSeconds) * kOutputRate;
 constexpr qint64 kExportTimeoutMs = 300000;
+// Long enough that its conversion sees many progress refreshes.
+constexpr int kClockSourceSeconds = 300;
+constexpr int kFailingReadOffset = 1000000;
 const QString kCancelledText =
     QStringLiteral("The process was cancelled by user.\nIncomplete files are remaining in the session folder");
 const QString kMetadataUnwritableText =
@@ -91,6 +94,10 @@ private slots:
     void metadataUnwritable();
     void sourceDeletedAfterDrop();
     void sourceReplacedWithFewerChannels();
+    void readFailsPartWay();
+    void wallClockStepsBack();
+    void tracksReachTheDiskFirst_data();
+    void tracksReachTheDiskFirst();
     void cleanupTestCase();
 
 private:
@@ -103,7 +110,8 @@ private:
     };
     Fixture makeFixture(bool withItems = true);
     ExportRun runExport(Fixture &fx, const std::function<bool(QProgressDialog *)> &fault,
-                        bool checkTracksAtBox = true);
+                        bool checkTracksAtBox = true, const std::function<void()> &atBox = {});
+    void expectChildPasses(const QString &testFunction, const QMap<QString, QString> &shimSettings);
     void verifyCompleteSession(const Fixture &fx, const ExportRun &run);
 
     QTemporaryDir m_root;
@@ -153,7 +161,7 @@ ExportFaultsTest::Fixture ExportFaultsTest::makeFixture(bool withItems)
 
 ExportRun ExportFaultsTest::runExport(Fixture &fx,
                                        const std::function<bool(QProgressDialog *)> &fault,
-                                       bool checkTracksAtBox)
+                                       bool checkTracksAtBox, const std::function<void()> &atBox)
 {
     ExportRun run;
     const auto parentBefore = snapshot(fx.parent);
@@ -161,6 +169,8 @@ ExportRun ExportFaultsTest::runExport(Fixture &fx,
 
     MessageBoxWatcher watcher;
     watcher.onShown = [&](QMessageBox *box) {
+        if (atBox)
+            atBox();
         if (!checkTracksAtBox)
             return;
         qint64 length = -1;
@@ -404,6 +414,122 @@ void ExportFaultsTest::sourceReplacedWithFewerChannels()
     QCOMPARE(run.boxes[0].title, QString("Error"));
     QVERIFY2(run.boxes[0].text.startsWith("Unable to "), qPrintable(run.boxes[0].text));
     QVERIFY(!run.result);
+}
+
+// The faults below need the preloaded shim: each test function runs again in
+// a child with it, where it does its work; here it reports the child's verdict.
+void ExportFaultsTest::expectChildPasses(const QString &testFunction, const QMap<QString, QString> &shimSettings)
+{
+    const ToolResult child = rerunUnderShim(testFunction, shimSettings);
+    QVERIFY2(child.ok(), qPrintable(QString::fromLocal8Bit(child.out.right(4000) + child.err.right(2000))));
+}
+
+void ExportFaultsTest::readFailsPartWay()
+{
+    if (!underShim()) {
+        expectChildPasses("readFailsPartWay", {{"NELVO_SHIM_READ_PATH", QFileInfo(m_long).canonicalFilePath()},
+                                               {"NELVO_SHIM_READ_AFTER", QString::number(kFailingReadOffset)},
+                                               {"NELVO_SHIM_READ_FAULT", "eio"}});
+        return;
+    }
+    // The parent's long source lies on the failing disk; its reads fail a third of the way in.
+    m_long = qEnvironmentVariable("NELVO_SHIM_READ_PATH");
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    const ExportRun run = runExport(fx, {});
+    QVERIFY2(run.outsideChanges.isEmpty(), qPrintable(run.outsideChanges.join('\n')));
+    QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    QVERIFY2(run.boxes[0].title != "Information", "a source cut short by a read error was reported complete");
+    QCOMPARE(run.boxes[0].title, QString("Error"));
+    QCOMPARE(run.boxes[0].text, "Unable to open:\n    " + QDir::toNativeSeparators(m_long));
+    QVERIFY(!run.result);
+    QVERIFY(!QFileInfo::exists(QDir(fx.session).filePath(kMetadataFileName)));
+    QCOMPARE(trackFiles(fx.session).size(), kTrackNames.size());
+}
+
+void ExportFaultsTest::wallClockStepsBack()
+{
+    if (!underShim()) {
+        const QString source = m_root.filePath("src/minutes.wav");
+        QVERIFY(makeSine(source, kOutputRate, 1, kClockSourceSeconds, 220.0, {"-c:a", "pcm_s16le"}));
+        expectChildPasses("wallClockStepsBack", {{"NELVO_SHIM_READ_PATH", QFileInfo(source).canonicalFilePath()},
+                                                 {"NELVO_SHIM_READ_AFTER", QString::number(kFailingReadOffset)},
+                                                 {"NELVO_SHIM_READ_FAULT", "clockback"}});
+        return;
+    }
+    // The wall clock steps back an hour early in the conversion of the long source:
+    // the progress refreshes, and with them Cancel, must go on regardless.
+    m_long = qEnvironmentVariable("NELVO_SHIM_READ_PATH");
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    const QString converting = "Converting " + QFileInfo(m_long).fileName();
+    const qint64 started = QDateTime::currentMSecsSinceEpoch();
+    const ExportRun run = runExport(fx, [&](QProgressDialog *dialog) {
+        if (dialog->labelText() != converting || QDateTime::currentMSecsSinceEpoch() > started)
+            return false;
+        dialog->cancel();
+        return true;
+    });
+    QVERIFY2(run.faultInjected, "no progress refresh came after the wall clock stepped back");
+    QCOMPARE(run.boxes.size(), 1);
+    QCOMPARE(run.boxes[0].text, kCancelledText);
+    const qint64 kept = metaflacInfo(QDir(fx.session).filePath(kTrackNames[0] + ".flac")).totalSamples;
+    QVERIFY2(kept > 0 && kept < qint64(kClockSourceSeconds) * kOutputRate, qPrintable(QString::number(kept)));
+}
+
+void ExportFaultsTest::tracksReachTheDiskFirst_data()
+{
+    QTest::addColumn<QString>("failingSync");
+    QTest::addColumn<QString>("failureText");
+    QTest::newRow("every sync succeeds") << QString() << QString();
+    QTest::newRow("a track's sync fails") << "SnareL.flac" << "Unable to write:\n    SnareL";
+    QTest::newRow("the metadata file's sync fails") << QString(kMetadataFileName) << kMetadataUnwritableText;
+}
+
+void ExportFaultsTest::tracksReachTheDiskFirst()
+{
+    QFETCH(QString, failingSync);
+    QFETCH(QString, failureText);
+    if (!underShim()) {
+        const QString log = m_root.filePath(QString("sync%1.log").arg(++m_fixtures));
+        expectChildPasses(QString("tracksReachTheDiskFirst:") + QTest::currentDataTag(),
+                          {{"NELVO_SHIM_SYNC_LOG", log}, {"NELVO_SHIM_SYNC_WITNESS", kMetadataFileName},
+                           {"NELVO_SHIM_SYNC_FAIL", failingSync}});
+        return;
+    }
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    // Every sync of a file in the session, as "<metadata file there> <size> <path>", up to the box.
+    QStringList syncs;
+    const auto readSyncs = [&] {
+        QFile log(qEnvironmentVariable("NELVO_SHIM_SYNC_LOG"));
+        if (log.open(QIODevice::ReadOnly))
+            syncs = QString::fromLocal8Bit(log.readAll()).split('\n', Qt::SkipEmptyParts)
+                        .filter(QFileInfo(fx.session).canonicalFilePath());
+    };
+    const ExportRun run = runExport(fx, {}, true, readSyncs);
+    QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    const QString session = QFileInfo(fx.session).canonicalFilePath();
+    if (!failingSync.isEmpty()) {
+        QCOMPARE(run.boxes[0].title, QString("Error"));
+        QCOMPARE(run.boxes[0].text, failureText);
+        QVERIFY(!run.result);
+        QVERIFY(syncs.last().endsWith('/' + failingSync));
+        return;
+    }
+    QCOMPARE(run.boxes[0].title, QString("Information"));
+    verifyCompleteSession(fx, run);
+    // Each track whole on the disk before the metadata file existed, then that file, then the folder.
+    QStringList expected;
+    for (const QString &track : trackFiles(fx.session))
+        expected << QString("0 %1 %2").arg(QFileInfo(track).size()).arg(QFileInfo(track).canonicalFilePath());
+    const QString metadata = QDir(session).filePath(kMetadataFileName);
+    expected << QString("1 %1 %2").arg(QFileInfo(metadata).size()).arg(metadata);
+    QCOMPARE(syncs.mid(0, expected.size()), expected);
+    QCOMPARE(syncs.size(), expected.size() + 1);
+    QVERIFY2(syncs.last().startsWith("1 ") && syncs.last().endsWith(' ' + session), qPrintable(syncs.last()));
 }
 
 void ExportFaultsTest::cleanupTestCase()
