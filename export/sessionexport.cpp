@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QSet>
 
 #include <algorithm>
 #include <chrono>
@@ -287,6 +288,27 @@ StageEnd whileHandlingEvents(std::function<StageEnd()> work)
     return done.get();
 }
 
+// The folders this program's exports are still writing. To an export started
+// meanwhile they are session folders already, though their metadata file has
+// not been written yet.
+QSet<QString> &foldersBeingWritten()
+{
+    static QSet<QString> folders;
+    return folders;
+}
+
+class FolderBeingWritten
+{
+public:
+    explicit FolderBeingWritten(QString path) : path(std::move(path)) { foldersBeingWritten().insert(this->path); }
+    ~FolderBeingWritten() { foldersBeingWritten().remove(path); }
+    FolderBeingWritten(const FolderBeingWritten &) = delete;
+    FolderBeingWritten &operator=(const FolderBeingWritten &) = delete;
+
+private:
+    QString path;
+};
+
 } // namespace
 
 SessionExport::SessionExport(QWidget *window, QListWidget *waveList, QString sessionDirName)
@@ -304,7 +326,8 @@ bool SessionExport::run()
         return refuse("The output folder already exists. Please delete it first before re-exporting.");
     // Without its trailing separator a path's parent would be the target itself.
     const QString parent = containingFolder(sessionDirName);
-    if (QFileInfo::exists(QDir(parent).filePath(QLatin1String(kMetadataFileName))))
+    if (QFileInfo::exists(QDir(parent).filePath(QLatin1String(kMetadataFileName)))
+        || foldersBeingWritten().contains(parent))
         return refuse("Cannot create a session folder inside another session folder.");
     if (!QDir().mkdir(sessionDirName))
         return refuse("Unable to create session folder.");
@@ -313,6 +336,7 @@ bool SessionExport::run()
     QString createdDir = QFileInfo(sessionDirName).canonicalFilePath();
     if (createdDir.isEmpty())
         createdDir = sessionDirName;
+    const FolderBeingWritten beingWritten(createdDir);
 
     const int itemCount = waveList->count();
 

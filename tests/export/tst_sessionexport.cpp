@@ -548,18 +548,28 @@ private slots:
         }
     }
 
+    void secondExportRunsInsideTheFirst_data()
+    {
+        QTest::addColumn<QString>("secondTarget");
+        QTest::newRow("beside the first session") << "second";
+        // The first folder has no metadata file yet, but it is a session folder all the same.
+        QTest::newRow("inside the first session") << "first/second";
+    }
+
     // An Export delivered by a running export's event processing runs to its
     // end right there, with its own dialog, folder and box, before the first
     // one goes on.
     void secondExportRunsInsideTheFirst()
     {
+        QFETCH(QString, secondTarget);
+        const bool nested = secondTarget.startsWith("first/");
         Session s;
         const QString source = s.input("long.wav");
         QVERIFY(makeSine(source, 48000, 2, 20.0, 200.0));
         s.add("Long L", source, 0);
         s.add("Long R", source, 1);
         const QString first = s.dir.filePath("first");
-        const QString second = s.dir.filePath("second");
+        const QString second = s.dir.filePath(secondTarget);
         const QString firstMetadata = QDir(first).filePath(".nelvorecsession");
         QStringList metadataWhenShown;
         s.watcher.onShown = [&](QMessageBox *) {
@@ -581,11 +591,16 @@ private slots:
         QVERIFY(s.exportTo(first));
 
         QVERIFY(queued);
-        QCOMPARE(dialogsWhileSecondRan, 2);
         QCOMPARE(s.watcher.boxes.size(), 2);
-        QCOMPARE(s.watcher.boxes[0].text, "The following session was created:\n    " + QDir::toNativeSeparators(second));
         QCOMPARE(s.watcher.boxes[1].text, "The following session was created:\n    " + QDir::toNativeSeparators(first));
         QCOMPARE(metadataWhenShown, (QStringList{"first running", "first done"}));
+        if (nested) {
+            QCOMPARE(s.watcher.boxes[0].text, QString("Cannot create a session folder inside another session folder."));
+            QCOMPARE(folderEntries(first), (QStringList{".nelvorecsession", "Long L.flac", "Long R.flac"}));
+            return;
+        }
+        QCOMPARE(dialogsWhileSecondRan, 2);
+        QCOMPARE(s.watcher.boxes[0].text, "The following session was created:\n    " + QDir::toNativeSeparators(second));
         for (const QString &target : {first, second}) {
             QCOMPARE(folderEntries(target), (QStringList{".nelvorecsession", "Long L.flac", "Long R.flac"}));
             compareTrack(QDir(target).filePath("Long L.flac"), source, 0, 20 * 48000);
