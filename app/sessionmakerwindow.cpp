@@ -6,6 +6,7 @@
 #include "platform/nativetoolbar.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeySequence>
@@ -19,6 +20,41 @@
 namespace {
 
 constexpr int kStateVersion = 0;
+
+// The closest folder above path that exists, or nothing.
+QString nearestExistingAncestor(const QString &path)
+{
+    if (path.isEmpty() || QDir::isRelativePath(path))
+        return {};
+    QString folder = QDir::cleanPath(path);
+    for (;;) {
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            return {};
+        if (QFileInfo(parent).isDir())
+            return parent;
+        folder = parent;
+    }
+}
+
+// A folder the save dialog can open in. Given one that is gone, the dialog
+// would type its name into the name field, and Return would make a session
+// folder of that name.
+QString exportStartFolder(const QSettings &settings)
+{
+    const QStringList wanted{settings.value(QStringLiteral("lastFolder")).toString(),
+                             QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)};
+    for (const QString &folder : wanted) {
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return folder;
+    }
+    for (const QString &folder : wanted) {
+        const QString ancestor = nearestExistingAncestor(folder);
+        if (!ancestor.isEmpty())
+            return ancestor;
+    }
+    return QDir::homePath();
+}
 
 } // namespace
 
@@ -80,13 +116,7 @@ void SessionMakerWindow::on_action_Export_to_Nelvo_Rec_Session_triggered()
 {
     QSettings settings;
     const QString caption = tr("Target session name");
-    const QString startFolder =
-        settings
-            .value(QStringLiteral("lastFolder"),
-                   QStandardPaths::writableLocation(QStandardPaths::DesktopLocation))
-            .toString();
-
-    const QString path = QFileDialog::getSaveFileName(this, caption, startFolder, QString());
+    const QString path = QFileDialog::getSaveFileName(this, caption, exportStartFolder(settings), QString());
     if (path.isEmpty())
         return;
 

@@ -56,6 +56,7 @@ public:
     bool stuck = false;
     QString title;
     QString directory;
+    QString name;
     QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
 
 private:
@@ -79,6 +80,8 @@ private:
         m_answeredAt.start();
         title = dialog->windowTitle();
         directory = dialog->directory().absolutePath();
+        if (auto *nameEdit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name = nameEdit->text();
         acceptMode = dialog->acceptMode();
         answer(dialog);
     }
@@ -171,7 +174,8 @@ private slots:
 
     void deleteSelected_data();
     void deleteSelected();
-    void firstExportStartsOnDesktop();
+    void exportStartsInAFolderThatExists_data();
+    void exportStartsInAFolderThatExists();
     void cancelledExport();
     void chosenExport_data();
     void chosenExport();
@@ -180,8 +184,10 @@ private slots:
 
 private:
     QString lastFolder() const;
+    void setDesktop(const QString &path);
 
     QTemporaryDir m_home;
+    QString m_config;
     QString m_desktop;
 };
 
@@ -191,21 +197,26 @@ void CommandsTest::initTestCase()
     QVERIFY(m_home.isValid());
 
     // A desktop folder of our own, named the way the user's folders are found.
-    const QString config = m_home.filePath(QStringLiteral("config"));
+    m_config = m_home.filePath(QStringLiteral("config"));
     m_desktop = m_home.filePath(QStringLiteral("Schreibtisch"));
-    QVERIFY(QDir().mkpath(config) && QDir().mkpath(m_desktop));
-    QFile dirs(config + QStringLiteral("/user-dirs.dirs"));
-    QVERIFY(dirs.open(QIODevice::WriteOnly));
-    dirs.write(QStringLiteral("XDG_DESKTOP_DIR=\"%1\"\n").arg(m_desktop).toUtf8());
-    dirs.close();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    QVERIFY(QDir().mkpath(m_config) && QDir().mkpath(m_desktop));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config));
+    setDesktop(m_desktop);
     QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), m_desktop);
 
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config);
+}
+
+void CommandsTest::setDesktop(const QString &path)
+{
+    QFile dirs(m_config + QStringLiteral("/user-dirs.dirs"));
+    QVERIFY(dirs.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    dirs.write(QStringLiteral("XDG_DESKTOP_DIR=\"%1\"\n").arg(path).toUtf8());
 }
 
 void CommandsTest::init()
 {
+    setDesktop(m_desktop);
     QSettings settings;
     settings.clear();
     settings.sync();
@@ -260,8 +271,30 @@ void CommandsTest::deleteSelected()
     QVERIFY(!QApplication::activeModalWidget());
 }
 
-void CommandsTest::firstExportStartsOnDesktop()
+void CommandsTest::exportStartsInAFolderThatExists_data()
 {
+    // Paths within the test's home; "" for no stored folder.
+    QTest::addColumn<QString>("storedFolder");
+    QTest::addColumn<QString>("desktop");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("first export") << "" << "Schreibtisch" << "Schreibtisch";
+    QTest::newRow("no desktop folder") << "" << "gone/Desktop" << "";
+    QTest::newRow("last folder removed") << "old/sessions" << "Schreibtisch" << "Schreibtisch";
+    QTest::newRow("last folder removed, no desktop") << "old/sessions" << "gone/Desktop" << "old";
+}
+
+// Given a folder that is gone, the dialog would type its name into the name
+// field, and Return would make a session folder of it.
+void CommandsTest::exportStartsInAFolderThatExists()
+{
+    QFETCH(QString, storedFolder);
+    QFETCH(QString, desktop);
+    QFETCH(QString, expected);
+    QVERIFY(QDir(m_home.path()).mkpath(QStringLiteral("old")));
+    setDesktop(m_home.filePath(desktop));
+    if (!storedFolder.isEmpty())
+        QSettings().setValue(QStringLiteral("lastFolder"), m_home.filePath(storedFolder));
+
     SessionMakerWindow window;
     // The Export command's call of writeSession arrives as a queued call.
     EventCounter calls(QEvent::MetaCall);
@@ -274,10 +307,12 @@ void CommandsTest::firstExportStartsOnDesktop()
     QVERIFY(!answer.stuck);
     QCOMPARE(answer.title, QStringLiteral("Target session name"));
     QCOMPARE(answer.acceptMode, QFileDialog::AcceptSave);
-    QCOMPARE(answer.directory, m_desktop);
+    QCOMPARE(answer.directory, QDir::cleanPath(m_home.filePath(expected)));
+    QCOMPARE(answer.name, QString());
     QTest::qWait(50);
     QCOMPARE(calls.count, 0);
-    QVERIFY(!QSettings().contains(QStringLiteral("lastFolder")));
+    QCOMPARE(QSettings().value(QStringLiteral("lastFolder")).toString(),
+             storedFolder.isEmpty() ? QString() : m_home.filePath(storedFolder));
 }
 
 void CommandsTest::cancelledExport()
