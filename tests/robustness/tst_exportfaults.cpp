@@ -70,6 +70,15 @@ struct ExportRun
     bool faultInjected = false;
 };
 
+// The shim's settings for a fault that strikes once a read of source reaches
+// kFailingReadOffset.
+QMap<QString, QString> readFault(const QString &source, const QString &fault)
+{
+    return {{"NELVO_SHIM_READ_PATH", QFileInfo(source).canonicalFilePath()},
+            {"NELVO_SHIM_READ_AFTER", QString::number(kFailingReadOffset)},
+            {"NELVO_SHIM_READ_FAULT", fault}};
+}
+
 QStringList trackFiles(const QString &session)
 {
     QStringList files;
@@ -427,9 +436,7 @@ void ExportFaultsTest::expectChildPasses(const QString &testFunction, const QMap
 void ExportFaultsTest::readFailsPartWay()
 {
     if (!underShim()) {
-        expectChildPasses("readFailsPartWay", {{"NELVO_SHIM_READ_PATH", QFileInfo(m_long).canonicalFilePath()},
-                                               {"NELVO_SHIM_READ_AFTER", QString::number(kFailingReadOffset)},
-                                               {"NELVO_SHIM_READ_FAULT", "eio"}});
+        expectChildPasses("readFailsPartWay", readFault(m_long, "eio"));
         return;
     }
     // The parent's long source lies on the failing disk; its reads fail a third of the way in.
@@ -453,9 +460,7 @@ void ExportFaultsTest::wallClockStepsBack()
     if (!underShim()) {
         const QString source = m_root.filePath("src/minutes.wav");
         QVERIFY(makeSine(source, kOutputRate, 1, kClockSourceSeconds, 220.0, {"-c:a", "pcm_s16le"}));
-        expectChildPasses("wallClockStepsBack", {{"NELVO_SHIM_READ_PATH", QFileInfo(source).canonicalFilePath()},
-                                                 {"NELVO_SHIM_READ_AFTER", QString::number(kFailingReadOffset)},
-                                                 {"NELVO_SHIM_READ_FAULT", "clockback"}});
+        expectChildPasses("wallClockStepsBack", readFault(source, "clockback"));
         return;
     }
     // The wall clock steps back an hour early in the conversion of the long source:
