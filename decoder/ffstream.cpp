@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
 #include <libavutil/opt.h>
 }
 
@@ -360,7 +361,8 @@ bool FFStream::followRateChange(SampleBuffer &buffer, int *frames)
 // the limit, so such a stretch never ends the stream early.
 bool FFStream::softReadError()
 {
-    const int64_t reached = avio_tell(formatContext->pb);
+    // A demuxer may seek past the end without reading: that is no way forward.
+    const int64_t reached = std::min<int64_t>(avio_tell(formatContext->pb), file.size());
     if (failedReadsReached >= 0 && reached > failedReadsReached) {
         failedReadsReached = reached;
         readErrorCount = 0;
@@ -509,8 +511,15 @@ int64_t FFStream::readf(unsigned char *buf, int size)
     const qint64 count = file.read(reinterpret_cast<char *>(buf), size);
     if (count < 0) {
         // A failing disk or a vanished share: the file goes on, we just cannot read it.
+        const int error = AVERROR(EIO);
+        if (!readFailed) {
+            char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+            av_strerror(error, reason, sizeof reason);
+            std::printf("player: couldn't read %s: %s\n", file.fileName().toUtf8().constData(), reason);
+            std::fflush(stdout);
+        }
         readFailed = true;
-        return AVERROR(EIO);
+        return error;
     }
     return count > 0 ? count : AVERROR_EOF;
 }
