@@ -2,15 +2,14 @@
 
 #include "decoder/ffstream.h"
 #include "export/exportresources.h"
-#include "export/filesync.h"
 #include "export/sessionformat.h"
 #include "export/sessionmetadata.h"
+#include "export/sessionstore.h"
 #include "export/trackrouting.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMessageBox>
@@ -250,39 +249,11 @@ QString containingFolder(QString target)
     return resolved.isEmpty() ? QFileInfo(target).absolutePath() : resolved;
 }
 
-// Writes the bytes in full or says it did not.
-bool writeWholeFile(QFile &file, const QByteArray &bytes)
-{
-    const bool written = file.write(bytes.constData(), bytes.size()) == bytes.size();
-    const bool flushed = file.flush();
-    file.close();
-    return written && flushed && file.error() == QFileDevice::NoError;
-}
-
-// Puts the finished session on the disk in the one order that never lets a
-// power cut leave a metadata file over tracks that are not there: every track
-// first, then the metadata file, then the folder's entries. Touches no widget,
-// so that it can run beside the event loop.
-StageEnd storeSession(const QStringList &trackPaths, const QStringList &trackNames, const QString &dir,
-                      const QByteArray &metadataBytes)
-{
-    for (int t = 0; t < trackPaths.size(); ++t) {
-        if (!syncToDisk(trackPaths.at(t)))
-            return {StageEnd::TrackUnwritable, trackNames.at(t)};
-    }
-    const QString path = QDir(dir).filePath(QLatin1String(kMetadataFileName));
-    QFile metadata(path);
-    if (!metadata.open(QIODevice::WriteOnly) || !writeWholeFile(metadata, metadataBytes) || !syncToDisk(path)
-        || !syncToDisk(dir))
-        return {StageEnd::MetadataUnwritable, {}};
-    return {};
-}
-
 // Waits for the disk on a thread of its own while the window goes on handling
 // its events: a sync can take seconds on a slow card.
-StageEnd whileHandlingEvents(std::function<StageEnd()> work)
+SessionStored whileHandlingEvents(const std::function<SessionStored()> &work)
 {
-    std::future<StageEnd> done = std::async(std::launch::async, std::move(work));
+    std::future<SessionStored> done = std::async(std::launch::async, work);
     while (done.wait_for(kDiskWaitSlice) != std::future_status::ready)
         QCoreApplication::processEvents();
     return done.get();
@@ -379,8 +350,12 @@ bool SessionExport::run()
                 trackPaths.append(conversion.trackPath(t));
             const QByteArray metadata =
                 sessionMetadata(tables.itemNames, tables.itemTrackNames, conversion.longestLength);
-            end = whileHandlingEvents(
-                [&] { return storeSession(trackPaths, tables.trackNames, createdDir, metadata); });
+            const SessionStored stored =
+                whileHandlingEvents([&] { return storeSession(trackPaths, createdDir, metadata); });
+            if (stored.kind == SessionStored::TrackNotStored)
+                end = {StageEnd::TrackUnwritable, tables.trackNames.at(stored.track)};
+            else if (stored.kind == SessionStored::MetadataNotStored)
+                end = {StageEnd::MetadataUnwritable, {}};
         }
     }
 

@@ -87,6 +87,21 @@ QStringList trackFiles(const QString &session)
     return files;
 }
 
+// Every entry of a session folder, hidden ones included.
+QStringList sessionEntries(const QString &session)
+{
+    return QDir(session).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                   QDir::Name);
+}
+
+QStringList trackFileNames()
+{
+    QStringList names;
+    for (const QString &name : kTrackNames)
+        names << name + kTrackExtension;
+    return names;
+}
+
 } // namespace
 
 class ExportFaultsTest : public QObject
@@ -492,56 +507,70 @@ void ExportFaultsTest::wallClockStepsBack()
 
 void ExportFaultsTest::tracksReachTheDiskFirst_data()
 {
-    QTest::addColumn<QString>("failingSync");
+    // Syncs 1 to 3 are the tracks', 4 the parent folder's, 5 the metadata file's
+    // before it has its name, 6 and 7 the session folder's before and after.
+    QTest::addColumn<int>("failingSync");
     QTest::addColumn<QString>("failureText");
-    QTest::newRow("every sync succeeds") << QString() << QString();
-    QTest::newRow("a track's sync fails") << "SnareL.flac" << "Unable to write:\n    SnareL";
-    QTest::newRow("the metadata file's sync fails") << QString(kMetadataFileName) << kMetadataUnwritableText;
+    QTest::newRow("every sync succeeds") << 0 << QString();
+    QTest::newRow("a track's sync fails") << 2 << "Unable to write:\n    SnareL";
+    QTest::newRow("the parent folder's sync fails") << 4 << kMetadataUnwritableText;
+    QTest::newRow("the metadata file's sync fails") << 5 << kMetadataUnwritableText;
+    QTest::newRow("the folder's sync before the naming fails") << 6 << kMetadataUnwritableText;
+    QTest::newRow("the folder's sync after the naming fails") << 7 << kMetadataUnwritableText;
 }
 
 void ExportFaultsTest::tracksReachTheDiskFirst()
 {
-    QFETCH(QString, failingSync);
+    QFETCH(int, failingSync);
     QFETCH(QString, failureText);
     if (!underShim()) {
         const QString log = m_root.filePath(QString("sync%1.log").arg(++m_fixtures));
         expectChildPasses(QString("tracksReachTheDiskFirst:") + QTest::currentDataTag(),
                           {{"NELVO_SHIM_SYNC_LOG", log}, {"NELVO_SHIM_SYNC_WITNESS", kMetadataFileName},
-                           {"NELVO_SHIM_SYNC_FAIL", failingSync}});
+                           {"NELVO_SHIM_SYNC_FAIL_AT", QString::number(failingSync)}});
         return;
     }
     Fixture fx = makeFixture();
     QVERIFY(fx.list);
-    // Every sync of a file in the session, as "<metadata file there> <size> <path>", up to the box.
+    const QString parent = QFileInfo(fx.parent).canonicalFilePath();
+    // Every sync in the session's parent folder up to the box, as
+    // "<metadata file there> <size> <path>".
     QStringList syncs;
     const auto readSyncs = [&] {
         QFile log(qEnvironmentVariable("NELVO_SHIM_SYNC_LOG"));
         if (log.open(QIODevice::ReadOnly))
-            syncs = QString::fromLocal8Bit(log.readAll()).split('\n', Qt::SkipEmptyParts)
-                        .filter(QFileInfo(fx.session).canonicalFilePath());
+            syncs = QString::fromLocal8Bit(log.readAll()).split('\n', Qt::SkipEmptyParts).filter(parent);
     };
     const ExportRun run = runExport(fx, {}, true, readSyncs);
     QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
     QCOMPARE(run.boxes.size(), 1);
     const QString session = QFileInfo(fx.session).canonicalFilePath();
-    if (!failingSync.isEmpty()) {
+    if (failingSync > 0) {
         QCOMPARE(run.boxes[0].title, QString("Error"));
         QCOMPARE(run.boxes[0].text, failureText);
         QVERIFY(!run.result);
-        QVERIFY(syncs.last().endsWith('/' + failingSync));
+        QVERIFY2(syncs.size() >= failingSync, "the failing sync was never asked for");
+        // A session folder with a metadata file is a finished one: none may be left, nor a part of one.
+        QCOMPARE(sessionEntries(fx.session), trackFileNames());
         return;
     }
     QCOMPARE(run.boxes[0].title, QString("Information"));
     verifyCompleteSession(fx, run);
-    // Each track whole on the disk before the metadata file existed, then that file, then the folder.
-    QStringList expected;
-    for (const QString &track : trackFiles(fx.session))
-        expected << QString("0 %1 %2").arg(QFileInfo(track).size()).arg(QFileInfo(track).canonicalFilePath());
     const QString metadata = QDir(session).filePath(kMetadataFileName);
-    expected << QString("1 %1 %2").arg(QFileInfo(metadata).size()).arg(metadata);
-    QCOMPARE(syncs.mid(0, expected.size()), expected);
-    QCOMPARE(syncs.size(), expected.size() + 1);
-    QVERIFY2(syncs.last().startsWith("1 ") && syncs.last().endsWith(' ' + session), qPrintable(syncs.last()));
+    QCOMPARE(sessionEntries(fx.session), QStringList{kMetadataFileName} + trackFileNames());
+    QCOMPARE(syncs.size(), 7);
+    // Each track whole on the disk while no metadata file existed.
+    QStringList tracks;
+    for (const QString &track : trackFiles(fx.session))
+        tracks << QString("0 %1 %2").arg(QFileInfo(track).size()).arg(QFileInfo(track).canonicalFilePath());
+    QCOMPARE(syncs.mid(0, 3), tracks);
+    QCOMPARE(syncs[3], "0 - " + parent);
+    // Then the metadata, whole, under another name; then the folder, before and after the naming.
+    const QStringList part = syncs[4].split(' ');
+    QCOMPARE(part.mid(0, 2), (QStringList{"0", QString::number(QFileInfo(metadata).size())}));
+    QCOMPARE(QFileInfo(part[2]).path(), session);
+    QVERIFY(part[2] != metadata);
+    QCOMPARE(syncs.mid(5), (QStringList{"0 - " + session, "1 - " + session}));
 }
 
 void ExportFaultsTest::cleanupTestCase()

@@ -8,14 +8,23 @@
 //                          on a dying disk or a pulled stick;
 //                          "clockback": the wall clock steps back an hour.
 //   NELVO_SHIM_SYNC_LOG    every fsync/fdatasync appends a line
-//                          "<witness> <size> <path>", where witness is 1 when a
-//                          file named NELVO_SHIM_SYNC_WITNESS stood beside the
-//                          synced file (or in the synced folder) at that moment;
-//   NELVO_SHIM_SYNC_FAIL   syncs of files with this name fail with EIO.
+//                          "<witness> <size> <path>" (size "-" for a folder),
+//                          where witness is 1 when a file named
+//                          NELVO_SHIM_SYNC_WITNESS stood beside the synced file
+//                          (or in the synced folder) at that moment;
+//   NELVO_SHIM_SYNC_FAIL_AT   the sync with this number (from 1, in the order
+//                          the process asks for them) fails with EIO;
+//   NELVO_SHIM_SYNC_DELAY_MS  every sync takes this much longer, as on a slow card.
+//
+// Read at each call instead, so that a test can set it part-way:
+//
+//   NELVO_SHIM_THREADS_REFUSED  when "1", no thread can be started (EAGAIN),
+//                          as under a process limit.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,6 +40,7 @@ static int (*realFsync)(int);
 static int (*realFdatasync)(int);
 static int (*realGettimeofday)(struct timeval *, void *);
 static int (*realClockGettime)(clockid_t, struct timespec *);
+static int (*realPthreadCreate)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
 
 static const char *readPath;
 static long long readAfter = -1;
@@ -39,7 +49,9 @@ static int clockBack;
 static int triggered;
 static const char *syncLog;
 static const char *syncWitness;
-static const char *syncFail;
+static long long syncFailAt = -1;
+static long long syncDelayMs;
+static long long syncsSeen;
 
 // Looked up on first use: other libraries' constructors may call in before ours.
 static void findReal(void)
@@ -50,6 +62,8 @@ static void findReal(void)
     realFdatasync = (int (*)(int))dlsym(RTLD_NEXT, "fdatasync");
     realGettimeofday = (int (*)(struct timeval *, void *))dlsym(RTLD_NEXT, "gettimeofday");
     realClockGettime = (int (*)(clockid_t, struct timespec *))dlsym(RTLD_NEXT, "clock_gettime");
+    realPthreadCreate = (int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *))dlsym(
+        RTLD_NEXT, "pthread_create");
     __atomic_store_n(&realRead, (ssize_t(*)(int, void *, size_t))dlsym(RTLD_NEXT, "read"), __ATOMIC_RELEASE);
 }
 
@@ -66,7 +80,12 @@ __attribute__((constructor)) static void setUp(void)
     }
     syncLog = getenv("NELVO_SHIM_SYNC_LOG");
     syncWitness = getenv("NELVO_SHIM_SYNC_WITNESS");
-    syncFail = getenv("NELVO_SHIM_SYNC_FAIL");
+    const char *failAt = getenv("NELVO_SHIM_SYNC_FAIL_AT");
+    if (failAt && *failAt)
+        syncFailAt = atoll(failAt);
+    const char *delay = getenv("NELVO_SHIM_SYNC_DELAY_MS");
+    if (delay)
+        syncDelayMs = atoll(delay);
 }
 
 static int pathOf(int fd, char *path, size_t size)
@@ -129,14 +148,19 @@ static int witnessed(const char *path)
 
 static int loggedSync(int fd, int (*real)(int))
 {
+    const long long number = __atomic_add_fetch(&syncsSeen, 1, __ATOMIC_SEQ_CST);
+    if (syncDelayMs > 0) {
+        const struct timespec pause = {syncDelayMs / 1000, (syncDelayMs % 1000) * 1000000};
+        nanosleep(&pause, NULL);
+    }
     char path[4096];
-    if (!pathOf(fd, path, sizeof path))
-        return real(fd);
-    if (syncLog) {
+    if (syncLog && pathOf(fd, path, sizeof path)) {
         struct stat info;
-        const long long size = fstat(fd, &info) == 0 ? (long long)info.st_size : -1;
+        char size[32] = "-";
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+            snprintf(size, sizeof size, "%lld", (long long)info.st_size);
         char line[4200];
-        const int length = snprintf(line, sizeof line, "%d %lld %s\n", witnessed(path), size, path);
+        const int length = snprintf(line, sizeof line, "%d %s %s\n", witnessed(path), size, path);
         const int log = open(syncLog, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (log >= 0) {
             if (write(log, line, (size_t)length) != length)
@@ -144,8 +168,7 @@ static int loggedSync(int fd, int (*real)(int))
             close(log);
         }
     }
-    const char *name = strrchr(path, '/');
-    if (syncFail && name && strcmp(name + 1, syncFail) == 0) {
+    if (number == syncFailAt) {
         errno = EIO;
         return -1;
     }
@@ -185,4 +208,13 @@ int clock_gettime(clockid_t clock, struct timespec *ts)
     if (result == 0 && ts && clock == CLOCK_REALTIME)
         ts->tv_sec -= clockShift();
     return result;
+}
+
+int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg)
+{
+    findReal();
+    const char *refused = getenv("NELVO_SHIM_THREADS_REFUSED");
+    if (refused && strcmp(refused, "1") == 0)
+        return EAGAIN;
+    return realPthreadCreate(thread, attr, start, arg);
 }
