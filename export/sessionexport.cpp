@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QSet>
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <future>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -253,11 +255,54 @@ QString containingFolder(QString target)
 // its events: a sync can take seconds on a slow card.
 SessionStored whileHandlingEvents(const std::function<SessionStored()> &work)
 {
-    std::future<SessionStored> done = std::async(std::launch::async, work);
+    std::future<SessionStored> done;
+    try {
+        done = std::async(std::launch::async, work);
+    } catch (const std::system_error &) {
+        // No thread to be had: the window waits for the disk instead.
+        return work();
+    }
     while (done.wait_for(kDiskWaitSlice) != std::future_status::ready)
         QCoreApplication::processEvents();
     return done.get();
 }
+
+// While the session is put on the disk, neither the window nor the progress
+// dialog may close: the program would vanish, or end, before it could say
+// whether the session was stored. A request to close the window is kept for
+// when the user has read the outcome.
+class CloseDeferral : public QObject
+{
+public:
+    CloseDeferral(QWidget *window, QWidget *dialog) : window(window), dialog(dialog)
+    {
+        window->installEventFilter(this);
+        dialog->installEventFilter(this);
+    }
+    ~CloseDeferral() override
+    {
+        window->removeEventFilter(this);
+        dialog->removeEventFilter(this);
+    }
+
+    bool windowCloseAsked = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::Close)
+            return false;
+        if (watched == window)
+            windowCloseAsked = true;
+        // A close event arrives accepted; only an ignored one keeps the widget open.
+        event->ignore();
+        return true;
+    }
+
+private:
+    QWidget *window;
+    QWidget *dialog;
+};
 
 // The folders this program's exports are still writing. To an export started
 // meanwhile they are session folders already, though their metadata file has
@@ -336,6 +381,7 @@ bool SessionExport::run()
         end = conversion.convert();
     if (!end)
         end = conversion.pad();
+    bool closeAsked = false;
     if (!end) {
         progress.setLabelText(tr("Writing metadata"));
         // Every track file is complete, and known to be, before the metadata
@@ -350,8 +396,14 @@ bool SessionExport::run()
                 trackPaths.append(conversion.trackPath(t));
             const QByteArray metadata =
                 sessionMetadata(tables.itemNames, tables.itemTrackNames, conversion.longestLength);
+            // What is half on the disk cannot be taken back: this stage runs to its end.
+            if (auto *cancel = progress.findChild<QPushButton *>())
+                cancel->setEnabled(false);
+            QObject::disconnect(&progress, SIGNAL(canceled()), &progress, SLOT(cancel()));
+            const CloseDeferral deferral(window, &progress);
             const SessionStored stored =
                 whileHandlingEvents([&] { return storeSession(trackPaths, createdDir, metadata); });
+            closeAsked = deferral.windowCloseAsked;
             if (stored.kind == SessionStored::TrackNotStored)
                 end = {StageEnd::TrackUnwritable, tables.trackNames.at(stored.track)};
             else if (stored.kind == SessionStored::MetadataNotStored)
@@ -366,6 +418,8 @@ bool SessionExport::run()
             window, tr("Information"),
             tr("The following session was created:\n    %1").arg(QDir::toNativeSeparators(sessionDirName)),
             QMessageBox::Ok, QMessageBox::NoButton);
+        if (closeAsked)
+            window->close();
         return true;
     }
 
@@ -398,5 +452,7 @@ bool SessionExport::run()
         break;
     }
     QMessageBox::warning(window, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+    if (closeAsked)
+        window->close();
     return false;
 }

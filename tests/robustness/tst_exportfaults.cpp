@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -23,6 +24,8 @@
 #include <QUrl>
 
 #include <functional>
+#include <system_error>
+#include <thread>
 
 #include <sys/resource.h>
 
@@ -37,6 +40,8 @@ constexpr qint64 kExportTimeoutMs = 300000;
 // Long enough that its conversion sees many progress refreshes.
 constexpr int kClockSourceSeconds = 300;
 constexpr int kFailingReadOffset = 1000000;
+// Each sync as slow as on a tired card: the last stage takes seconds.
+constexpr int kSlowSyncMs = 300;
 const QString kCancelledText =
     QStringLiteral("The process was cancelled by user.\nIncomplete files are remaining in the session folder");
 const QString kMetadataUnwritableText =
@@ -122,6 +127,8 @@ private slots:
     void wallClockStepsBack();
     void tracksReachTheDiskFirst_data();
     void tracksReachTheDiskFirst();
+    void closedWhileStoring();
+    void noThreadToStoreOn();
     void cleanupTestCase();
 
 private:
@@ -571,6 +578,79 @@ void ExportFaultsTest::tracksReachTheDiskFirst()
     QCOMPARE(QFileInfo(part[2]).path(), session);
     QVERIFY(part[2] != metadata);
     QCOMPARE(syncs.mid(5), (QStringList{"0 - " + session, "1 - " + session}));
+}
+
+void ExportFaultsTest::closedWhileStoring()
+{
+    if (!underShim()) {
+        expectChildPasses("closedWhileStoring", {{"NELVO_SHIM_SYNC_DELAY_MS", QString::number(kSlowSyncMs)}});
+        return;
+    }
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    bool cancelEnabled = true;
+    bool stillShown = false;
+    bool shownAtBox = false;
+    // The user tries every way out while the disk is slow: Cancel, Escape, the
+    // dialog's close, Quit and the window's close.
+    const ExportRun run = runExport(
+        fx,
+        [&](QProgressDialog *dialog) {
+            if (dialog->labelText() != "Writing metadata")
+                return false;
+            auto *cancel = dialog->findChild<QPushButton *>();
+            cancelEnabled = cancel && cancel->isEnabled();
+            if (cancel)
+                cancel->click();
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            dialog->close();
+            if (auto *quit = fx.window->findChild<QAction *>("action_Quit"))
+                quit->trigger();
+            fx.window->close();
+            stillShown = fx.window->isVisible() && dialog->isVisible() && !dialog->wasCanceled();
+            return true;
+        },
+        true, [&] { shownAtBox = fx.window->isVisible(); });
+    QVERIFY2(run.faultInjected, "the stage handled no events while it waited for the disk");
+    QVERIFY2(!cancelEnabled, "Cancel could be pressed in a stage that cannot be cancelled");
+    QVERIFY2(stillShown, "the window or the progress dialog went away while the session was stored");
+    QVERIFY2(shownAtBox, "the outcome came after the window had gone");
+    QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    QCOMPARE(run.boxes[0].title, QString("Information"));
+    verifyCompleteSession(fx, run);
+    QVERIFY(QFileInfo::exists(QDir(fx.session).filePath(kMetadataFileName)));
+    // Once the user has read the outcome, the window closes as asked, and with it the program.
+    QVERIFY2(!fx.window->isVisible(), "the close asked for while the session was stored was dropped");
+}
+
+void ExportFaultsTest::noThreadToStoreOn()
+{
+    if (!underShim()) {
+        expectChildPasses("noThreadToStoreOn", {});
+        return;
+    }
+    Fixture fx = makeFixture();
+    QVERIFY(fx.list);
+    bool refused = false;
+    const ExportRun run = runExport(fx, [&](QProgressDialog *dialog) {
+        if (dialog->labelText() != "Padding sound data")
+            return false;
+        qputenv("NELVO_SHIM_THREADS_REFUSED", "1");
+        try {
+            std::thread([] {}).join();
+        } catch (const std::system_error &) {
+            refused = true;
+        }
+        return true;
+    });
+    qunsetenv("NELVO_SHIM_THREADS_REFUSED");
+    QVERIFY2(refused, "threads could still be started");
+    QVERIFY2(run.problemsAtBox.isEmpty(), qPrintable(run.problemsAtBox.join('\n')));
+    QCOMPARE(run.boxes.size(), 1);
+    QCOMPARE(run.boxes[0].title, QString("Information"));
+    verifyCompleteSession(fx, run);
+    QCOMPARE(sessionEntries(fx.session), QStringList{kMetadataFileName} + trackFileNames());
 }
 
 void ExportFaultsTest::cleanupTestCase()
