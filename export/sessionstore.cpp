@@ -28,16 +28,16 @@ bool publishMetadata(const QString &sessionDir, const QByteArray &metadata, QStr
 {
     const QDir dir(sessionDir);
     const QString part = dir.filePath(QLatin1String(kMetadataPartName));
-    const QString final = dir.filePath(QLatin1String(kMetadataFileName));
+    const QString named = dir.filePath(QLatin1String(kMetadataFileName));
     QFile file(part);
     // A file of that name that someone else put there is not ours to replace or remove.
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
     *left = part;
     // The tracks' entries reach the disk with the whole metadata file's, before it takes its name.
-    if (!writeWhole(file, metadata) || !syncToDisk(part) || !syncToDisk(sessionDir) || !renameInPlace(part, final))
+    if (!writeWhole(file, metadata) || !syncToDisk(part) || !syncToDisk(sessionDir) || !renameInPlace(part, named))
         return false;
-    *left = final;
+    *left = named;
     return syncToDisk(sessionDir);
 }
 
@@ -49,7 +49,7 @@ SessionStored storeSession(const QStringList &trackPaths, const QString &session
         if (!syncToDisk(trackPaths.at(t)))
             return {SessionStored::TrackNotStored, t};
     }
-    // The session folder's own entry, made when the export began.
+    // The entry for the session folder itself, made in its parent when the export began.
     if (!syncToDisk(QFileInfo(sessionDir).absolutePath()))
         return {SessionStored::MetadataNotStored};
     QString left;
